@@ -1,0 +1,2 @@
+// Process entry of dictacore.
+int main() { return 0; }

