@@ -1,0 +1,196 @@
+#include "tests/support/subprocess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+
+namespace dictacore::testing {
+namespace {
+
+void CloseFd(int* fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
+}
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+struct PipePair {
+  int read_end = -1;
+  int write_end = -1;
+};
+
+PipePair MakePipe() {
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  return {fds[0], fds[1]};
+}
+
+}  // namespace
+
+Subprocess::Subprocess(const Config& config) {
+  // A test that writes to a child that already exited must see EPIPE, not die.
+  signal(SIGPIPE, SIG_IGN);
+  const PipePair in = MakePipe();
+  const PipePair out = MakePipe();
+  const PipePair err = MakePipe();
+  PipePair audio;
+  if (config.audio_pipe) audio = MakePipe();
+
+  std::vector<char*> argv;
+  std::vector<std::string> args = config.argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("fork failed");
+  if (pid_ == 0) {
+    dup2(in.read_end, 0);
+    dup2(out.write_end, 1);
+    dup2(err.write_end, 2);
+    if (config.audio_pipe) dup2(audio.read_end, 3);
+    signal(SIGPIPE, SIG_DFL);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(in.read_end);
+  close(out.write_end);
+  close(err.write_end);
+  stdin_fd_ = in.write_end;
+  stdout_fd_ = out.read_end;
+  stderr_fd_ = err.read_end;
+  if (config.audio_pipe) {
+    close(audio.read_end);
+    audio_fd_ = audio.write_end;
+  }
+}
+
+Subprocess::~Subprocess() {
+  CloseFd(&stdin_fd_);
+  CloseFd(&audio_fd_);
+  if (pid_ > 0) {
+    kill(pid_, SIGKILL);
+    waitpid(pid_, nullptr, 0);
+  }
+  CloseFd(&stdout_fd_);
+  CloseFd(&stderr_fd_);
+}
+
+bool Subprocess::WriteStdin(const std::string& data) {
+  return stdin_fd_ >= 0 && WriteAll(stdin_fd_, data.data(), data.size());
+}
+
+bool Subprocess::WriteAudio(const void* data, size_t size) {
+  return audio_fd_ >= 0 && WriteAll(audio_fd_, static_cast<const char*>(data), size);
+}
+
+void Subprocess::CloseStdin() { CloseFd(&stdin_fd_); }
+void Subprocess::CloseAudio() { CloseFd(&audio_fd_); }
+
+bool Subprocess::PumpOutput(int timeout_ms) {
+  pollfd fds[2];
+  nfds_t count = 0;
+  if (stdout_fd_ >= 0) fds[count++] = {stdout_fd_, POLLIN, 0};
+  if (stderr_fd_ >= 0) fds[count++] = {stderr_fd_, POLLIN, 0};
+  if (count == 0) return false;
+  const int ready = poll(fds, count, timeout_ms);
+  if (ready <= 0) return true;
+  for (nfds_t i = 0; i < count; ++i) {
+    if ((fds[i].revents & (POLLIN | POLLHUP | POLLERR)) == 0) continue;
+    char buffer[65536];
+    const ssize_t n = read(fds[i].fd, buffer, sizeof(buffer));
+    if (n < 0 && errno == EINTR) continue;
+    const bool is_out = fds[i].fd == stdout_fd_;
+    if (n <= 0) {
+      CloseFd(is_out ? &stdout_fd_ : &stderr_fd_);
+      continue;
+    }
+    if (is_out) {
+      out_buffer_.append(buffer, static_cast<size_t>(n));
+      out_all_.append(buffer, static_cast<size_t>(n));
+    } else {
+      err_all_.append(buffer, static_cast<size_t>(n));
+    }
+  }
+  return true;
+}
+
+std::optional<std::string> Subprocess::ReadLine(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    const size_t newline = out_buffer_.find('\n');
+    if (newline != std::string::npos) {
+      std::string line = out_buffer_.substr(0, newline);
+      out_buffer_.erase(0, newline + 1);
+      lines_.push_back(line);
+      return line;
+    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0 || stdout_fd_ < 0) return std::nullopt;
+    PumpOutput(static_cast<int>(std::min<long long>(left.count(), 100)));
+  }
+}
+
+ProcessResult Subprocess::Wait(std::chrono::milliseconds timeout) {
+  ProcessResult result;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  bool exited = false;
+  while (!exited) {
+    PumpOutput(20);
+    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    if (done == pid_) {
+      exited = true;
+    } else if (std::chrono::steady_clock::now() > deadline) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, &status, 0);
+      exited = true;
+    }
+  }
+  pid_ = -1;
+  while (PumpOutput(50)) {
+  }
+  if (WIFEXITED(status)) {
+    result.exit_code = WEXITSTATUS(status);
+  } else if (WIFSIGNALED(status)) {
+    result.term_signal = WTERMSIG(status);
+  }
+  result.out = out_all_;
+  result.err = err_all_;
+  return result;
+}
+
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
+                         std::chrono::milliseconds timeout) {
+  Subprocess child({argv, false});
+  child.WriteStdin(input);
+  child.CloseStdin();
+  return child.Wait(timeout);
+}
+
+std::vector<std::string> SplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+}  // namespace dictacore::testing

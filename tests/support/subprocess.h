@@ -1,0 +1,76 @@
+// Runs a program the way the host does: pipes on standard input, output and
+// error, and optionally the audio pipe on descriptor 3.
+#ifndef DICTACORE_TESTS_SUPPORT_SUBPROCESS_H_
+#define DICTACORE_TESTS_SUPPORT_SUBPROCESS_H_
+
+#include <sys/types.h>
+
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dictacore::testing {
+
+struct ProcessResult {
+  int exit_code = -1;    // -1 when killed by a signal
+  int term_signal = 0;   // the signal that ended it, 0 when it exited
+  std::string out;       // everything written to standard output
+  std::string err;       // everything written to standard error
+};
+
+class Subprocess {
+ public:
+  struct Config {
+    std::vector<std::string> argv;  // argv[0] is the program path
+    bool audio_pipe = false;        // give the child a pipe on descriptor 3
+  };
+
+  explicit Subprocess(const Config& config);
+  ~Subprocess();  // kills the child if it still runs
+  Subprocess(const Subprocess&) = delete;
+  Subprocess& operator=(const Subprocess&) = delete;
+
+  pid_t pid() const { return pid_; }
+
+  // Writes everything (blocking); false when the reading end is gone.
+  bool WriteStdin(const std::string& data);
+  bool WriteAudio(const void* data, size_t size);
+  void CloseStdin();
+  void CloseAudio();
+
+  // Next complete line of standard output (without the line feed), or nothing
+  // when the output ends or the timeout passes first.
+  std::optional<std::string> ReadLine(std::chrono::milliseconds timeout);
+
+  // Waits for the exit (collecting the rest of both outputs); kills the child
+  // with SIGKILL when it takes longer than `timeout`.
+  ProcessResult Wait(std::chrono::milliseconds timeout);
+
+  // Lines already read through ReadLine, in order.
+  const std::vector<std::string>& lines() const { return lines_; }
+
+ private:
+  bool PumpOutput(int timeout_ms);  // false when both outputs have ended
+
+  pid_t pid_ = -1;
+  int stdin_fd_ = -1;
+  int audio_fd_ = -1;
+  int stdout_fd_ = -1;
+  int stderr_fd_ = -1;
+  std::string out_buffer_;  // stdout bytes not yet returned as lines
+  std::string out_all_;
+  std::string err_all_;
+  std::vector<std::string> lines_;
+};
+
+// Runs to completion with `input` on standard input (then closed).
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = "",
+                         std::chrono::milliseconds timeout = std::chrono::seconds(120));
+
+// The lines of a text, without their line feeds.
+std::vector<std::string> SplitLines(const std::string& text);
+
+}  // namespace dictacore::testing
+
+#endif  // DICTACORE_TESTS_SUPPORT_SUBPROCESS_H_
