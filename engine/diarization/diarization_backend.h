@@ -1,0 +1,49 @@
+// Speaker diarization: who spoke when over a whole recording.
+#ifndef DICTACORE_ENGINE_DIARIZATION_DIARIZATION_BACKEND_H_
+#define DICTACORE_ENGINE_DIARIZATION_DIARIZATION_BACKEND_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace dictacore {
+
+// One speaker turn. Backends label clusters "SPEAKER_" + a zero-padded number
+// of at least two digits; naming may replace the label with an enrolled name.
+struct DiarizationSegment {
+  double start = 0.0;  // seconds from the first sample given to Process
+  double end = 0.0;
+  std::string speaker;
+};
+
+struct DiarizationInitOptions {
+  std::string model_dir;
+  std::string segmentation_model;
+  std::string embedding_model;
+  int num_threads = 1;
+  std::string provider = "cpu";
+  int min_speakers = 0;  // 0: unknown
+  int max_speakers = 0;  // 0: unknown
+  float min_duration_on = 0.3f;
+  float min_duration_off = 0.5f;
+  std::string helper_binary;   // helper process backend
+  std::string backend = "offline";
+};
+
+class DiarizationBackend {
+ public:
+  virtual ~DiarizationBackend() = default;
+  virtual bool Init(const DiarizationInitOptions& options, std::string* error) = 0;
+  virtual bool IsReady() const = 0;
+  // Speaker turns of `samples`, ordered by start time.
+  virtual bool Process(const std::vector<float>& samples, int sample_rate,
+                       std::vector<DiarizationSegment>* out, std::string* error) = 0;
+};
+
+// Picks the backend the options ask for and initialises it; empty on failure.
+std::unique_ptr<DiarizationBackend> CreateDiarizationBackend(const DiarizationInitOptions& options,
+                                                             std::string* error);
+
+}  // namespace dictacore
+
+#endif  // DICTACORE_ENGINE_DIARIZATION_DIARIZATION_BACKEND_H_
