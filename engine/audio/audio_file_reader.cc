@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "engine/audio/pcm_convert.h"
+#include "engine/common/error.h"
 
 namespace dictacore {
 namespace {
@@ -17,11 +18,6 @@ struct FileCloser {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
-
-bool Fail(std::string* error, std::string message) {
-  *error = std::move(message);
-  return false;
-}
 
 bool ReadExact(std::FILE* file, void* out, size_t size) {
   return std::fread(out, 1, size, file) == size;
