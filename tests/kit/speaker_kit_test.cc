@@ -35,7 +35,7 @@ constexpr int kFirstHighPitchCandidate = 16;
 // The identification threshold the engine hands to the manager's search.
 constexpr float kIdentifyThreshold = 0.7f;
 // How far a diarized turn boundary may lie from the true one, in seconds:
-// a frame is 32 ms, the voice decision is smoothed over 0.3 s.
+// a frame spans 64 ms and the voice decision is smoothed over 0.5 s.
 constexpr double kTurnTolerance = 0.25;
 
 std::vector<float> LoadClip(const std::string& name) {

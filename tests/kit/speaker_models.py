@@ -15,11 +15,12 @@ embedding.onnx (wespeaker form: fbank in, one vector out)
     apart score near 1; a low and a high voice score well below 0.
 
 segmentation.onnx (pyannote form: waveform chunk in, powerset scores out)
-    Input "x" (1, 1, 80000): one 5 s chunk. Frames are 512 samples every 256
-    (32 ms / 16 ms). Per frame: the power in 50-1250 Hz gives speech/silence
-    (threshold SPEECH_LOG_POWER); the share of that power in 50-170 Hz, smoothed
-    over 0.3 s, tells a low voice (fundamental below ~170 Hz) from a high one.
-    Output "y" (1, 311, 7): log-probabilities of the 7 powerset classes
+    Input "x" (1, 1, 80000): one 5 s chunk. Frames are 1024 samples every 256
+    (64 ms / 16 ms). Per frame: the power in 50-1250 Hz gives speech/silence
+    (threshold SPEECH_LOG_POWER); the share of that power in 50-140 Hz, smoothed
+    over 0.5 s, tells a low voice (fundamental below ~140 Hz) from a high one
+    (above ~150 Hz): espeak-ng's male voices against its female ones.
+    Output "y" (1, 309, 7): log-probabilities of the 7 powerset classes
     (none, spk0, spk1, spk2, spk0+1, spk0+2, spk1+2). A low voice is local
     speaker 0, a high voice local speaker 1; speaker 2 and overlaps never win.
 
@@ -50,14 +51,14 @@ EMBEDDING_DIM = len(PITCH_CANDIDATES)
 
 # Segmentation model.
 WINDOW_SIZE = 5 * SAMPLE_RATE
-FRAME_SIZE = 512            # receptive field of one output frame
+FRAME_SIZE = 1024           # receptive field of one output frame
 FRAME_SHIFT = 256
 NUM_FRAMES = (WINDOW_SIZE - FRAME_SIZE) // FRAME_SHIFT + 1
 SPECTRUM_MAX_HZ = 1250.0
-LOW_BAND_HZ = (50.0, 170.0)
+LOW_BAND_HZ = (50.0, 140.0)
 SPEECH_LOG_POWER = -12.0    # natural log of mean power per sample, 50-1250 Hz
-LOW_SHARE_SPLIT = -5.5      # log(low-band share) between a low and a high voice
-REGISTER_SMOOTH_FRAMES = 19  # ~0.3 s
+LOW_SHARE_SPLIT = -5.0      # log(low-band share) between a low and a high voice
+REGISTER_SMOOTH_FRAMES = 31  # ~0.5 s
 SPEECH_SCALE = 4.0
 NEVER_LOG_PROB = -30.0
 
@@ -232,7 +233,7 @@ def segmentation_model():
         "num_speakers": 3,
         "powerset_max_classes": 2,
         "num_classes": 7,
-        "comment": "test kit: speech by level, low/high voice by 50-170 Hz share",
+        "comment": "test kit: speech by level, low/high voice by 50-140 Hz share",
     })
 
 
