@@ -113,6 +113,16 @@ TEST_F(FocusProbeTest, RepeatedTextKeepsOnlyTheFirstInReadingOrder) {
   EXPECT_EQ(debug_.candidateCount, 2);
 }
 
+TEST_F(FocusProbeTest, RepeatsAtTheSamePlaceKeepTheFirstInTreeOrder) {
+  AddText(*window_, "AXTextField", "Search", 120, 60);
+  for (int i = 0; i < 40; ++i) AddText(*window_, "AXStaticText", "Search", 120, 60);
+  for (int i = 0; i < 40; ++i) AddText(*window_, "AXStaticText", "other", 120, 50 + i);
+  const std::vector<TextCandidate> candidates = Probe();
+  ASSERT_EQ(candidates.size(), 2u);
+  EXPECT_EQ(candidates[1].value, "Search");
+  EXPECT_EQ(candidates[1].role, "AXTextField");
+}
+
 TEST_F(FocusProbeTest, EmptyValueFallsBackToTitle) {
   ElementPtr ok = AddText(*window_, "AXStaticText", "", 110, 60);
   ok->SetString("AXTitle", "OK");
