@@ -90,7 +90,7 @@ AttributeValue ConvertValue(CFTypeRef value) {
   }
   if (type == AXValueGetTypeID()) {
     CGPoint point = CGPointZero;
-    if (!AXValueGetValue(static_cast<AXValueRef>(value), kAXValueCGPointType, &point)) {
+    if (!AXValueGetValue(static_cast<AXValueRef>(value), kAXValueTypeCGPoint, &point)) {
       return AttributeValue::Other();
     }
     return AttributeValue::PointValue(Point{point.x, point.y});
