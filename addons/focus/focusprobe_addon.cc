@@ -97,9 +97,9 @@ const Platform& CurrentPlatform() { return *SimulatedPlatform(); }
 
 // Builds a simulated platform from a plain script object:
 //   { trusted: bool, systemWide: element, windows: [{layer, ownerName, name}] }
-// An element is an object mapping attribute names to values, plus an optional
-// "$missingError" (the error code of attributes it lacks; default "no value").
-// A value is a string, a boolean, null (success without a value), a number
+// `trusted` defaults to true; without `systemWide` the system-wide element
+// cannot be created. An element is an object mapping attribute names to
+// values; attributes it lacks answer "no value". A value is a string, a boolean, null (success without a value), a number
 // (a value of another kind), an array of values, an element, {$point: [x, y]},
 // {$other: true} or, as an attribute's whole answer, {$error: code}.
 class SimulationReader {
@@ -174,14 +174,7 @@ class SimulationReader {
   bool ReadElement(v8::Local<v8::Object> object, int nesting,
                    std::shared_ptr<SimElement>* out) {
     if (nesting > kMaxNesting) return Fail("elements nest too deeply");
-    int missing_error = kErrorNoValue;
-    if (HasOwn(object, "$missingError")) {
-      v8::Local<v8::Value> code;
-      if (!Get(object, "$missingError", &code) || !ReadInt(code, "$missingError", &missing_error)) {
-        return false;
-      }
-    }
-    auto element = std::make_shared<SimElement>(missing_error);
+    auto element = std::make_shared<SimElement>();
     v8::Local<v8::Array> names;
     if (!object->GetOwnPropertyNames(context_).ToLocal(&names)) return false;
     for (uint32_t i = 0; i < names->Length(); ++i) {
@@ -193,7 +186,6 @@ class SimulationReader {
       }
       const v8::String::Utf8Value name(isolate_, key);
       const std::string attribute(*name, static_cast<std::size_t>(name.length()));
-      if (attribute == "$missingError") continue;
       if (description->IsObject() && HasOwn(description.As<v8::Object>(), "$error")) {
         v8::Local<v8::Value> code;
         int error = 0;
