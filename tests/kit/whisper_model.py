@@ -12,12 +12,14 @@ What it computes:
 - Decoder: for decoding step k (k = offset + number of input tokens - 4, the
   prompt being sot, language, task, no-timestamps) it returns a logit row
   whose maximum is the k-th word onset of the audio, or end-of-text after the
-  last one. The language logits (compared by the toolkit when no language is
+  last one. With the task "translate" the words 你 好 世 界 come out as
+  " hello", " world", " good", " morning" (the flag is kept across steps in
+  the self-attention k cache); "transcribe" leaves them as they are. The language logits (compared by the toolkit when no language is
   configured) prefer "zh" when any CJK word or mark occurs and "en" otherwise.
   Self-attention caches pass through unchanged.
 
-So the text is the audio's words in onset order, whatever language or task is
-set; any of Whisper's 99 language codes is accepted.
+So the text is the audio's words in onset order, whatever language is set;
+any of Whisper's 99 language codes is accepted.
 """
 
 import base64
@@ -50,6 +52,12 @@ SOT_PREV = SOT_LM + 1
 NO_SPEECH = SOT_PREV + 1
 NO_TIMESTAMPS = NO_SPEECH + 1
 VOCAB = NO_TIMESTAMPS + 1 + 1501  # timestamp tokens 0.00 s .. 30.00 s
+
+# Word numbers that the task "translate" maps to word number - 4
+# (你 好 世 界 -> hello world good morning).
+TRANSLATED = [kc.word_index(w) for w in ("你", "好", "世", "界")]
+assert TRANSLATED == list(range(4, 8)) and [kc.WORDS[i - 4][0] for i in TRANSLATED] == [
+    " hello", " world", " good", " morning"]
 
 # Words that make the language guess "zh".
 CJK_LABELS = [i + 1 for i, (sym, _) in enumerate(kc.WORDS) if ord(sym[0]) > 0x2000]
@@ -123,6 +131,22 @@ def build_decoder(path):
     found = g.op("ReduceSum", [hit, g.const(i64([0]))], keepdims=0)
     label = g.op("ReduceSum", [g.op("Mul", [hit, value]), g.const(i64([0]))], keepdims=0)
     word = g.op("Cast", [g.op("Sub", [label, g.const(np.float32(1))])], to=kc.INT64)
+    # Task: at the prompt step (four input tokens) the model reads the task
+    # token and keeps "translate" in cell [0, 0, 0, 0] of the self-attention
+    # k cache, which the toolkit hands back at every later step.
+    padded = g.op("Concat", ["tokens", g.const(np.zeros((1, 3), dtype=np.int64))], axis=1)
+    task = g.op("ReduceMax", [g.op("Gather", [padded, g.int64(2)], axis=1)], keepdims=0)
+    asked = g.op("Cast", [g.op("Equal", [task, g.int64(TRANSLATE)])], to=kc.FLOAT)
+    kept = g.op("Reshape", [g.op("Slice", ["in_n_layer_self_k_cache", g.int64([0, 0, 0, 0]), g.int64([1, 1, 1, 1])]),
+                            g.int64([])])
+    flag = g.op("Where", [g.op("Equal", [n_in, g.int64(PROMPT_LEN)]), asked, kept], "translate")
+    g.op("ScatterND", ["in_n_layer_self_k_cache", g.int64([[0, 0, 0, 0]]), g.op("Unsqueeze", [flag, g.int64([0])])],
+         outputs=["out_n_layer_self_k_cache"])
+    # Translation turns 你 好 世 界 into hello world good morning.
+    cjk = g.op("And", [g.op("GreaterOrEqual", [word, g.int64(TRANSLATED[0])]),
+                       g.op("LessOrEqual", [word, g.int64(TRANSLATED[-1])])])
+    word = g.op("Where", [g.op("And", [g.op("Greater", [flag, g.const(np.float32(0.5))]), cjk]),
+                          g.op("Sub", [word, g.int64(TRANSLATED[0])]), word], "word")
     token = g.op("Where", [g.op("Greater", [found, g.const(np.float32(0.5))]), word, g.const(i64(EOT))], "token")
     logits = g.op("OneHot", [g.op("Unsqueeze", [token, g.const(i64([0]))]), g.const(i64(VOCAB)), g.const(np.array([0.0, 10.0], dtype=np.float32))],
                   axis=-1)  # [1, V]
@@ -138,7 +162,6 @@ def build_decoder(path):
     lang = g.op("OneHot", [g.op("Unsqueeze", [lang_token, g.const(i64([0]))]), g.const(i64(VOCAB)), g.const(np.array([0.0, 1.0], dtype=np.float32))],
                 axis=-1)
     g.op("Reshape", [g.op("Add", [logits, lang]), g.const(i64([1, 1, VOCAB]))], outputs=["logits"])
-    g.op("Identity", ["in_n_layer_self_k_cache"], outputs=["out_n_layer_self_k_cache"])
     g.op("Identity", ["in_n_layer_self_v_cache"], outputs=["out_n_layer_self_v_cache"])
 
     cache = [N_TEXT_LAYER, "N", N_TEXT_CTX, N_TEXT_STATE]
