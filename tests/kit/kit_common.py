@@ -33,6 +33,12 @@ WORDS = [
     ("？", 6900.0),
 ]
 
+# The Latin reading of the four CJK words, four places before them in WORDS:
+# the Whisper-form model gives it for the task "translate", the SenseVoice-form
+# model for the language "en".
+LATIN_READING = [("你", " hello"), ("好", " world"), ("世", " good"), ("界", " morning")]
+READING_SHIFT = 4
+
 # Minimum height of a tone peak over its neighbours, in decibels.
 PEAK_THRESHOLD_DB = 25.0
 # Distance, in mel bins, of the two neighbours a peak is measured against.
@@ -47,6 +53,18 @@ def word_index(text):
         if sym == text:
             return i
     raise KeyError(text)
+
+
+def _check_reading():
+    indices = [word_index(cjk) for cjk, _ in LATIN_READING]
+    if indices != list(range(indices[0], indices[0] + len(indices))):
+        raise ValueError("the CJK words of LATIN_READING must be consecutive")
+    for cjk, latin in LATIN_READING:
+        if word_index(cjk) - word_index(latin) != READING_SHIFT:
+            raise ValueError("reading of %s is not %d words before it" % (cjk, READING_SHIFT))
+
+
+_check_reading()
 
 
 def piece_symbol(sym):

@@ -195,14 +195,27 @@ const OfflinePaths kSenseVoice{kModels + "/sense-voice/model.onnx", "", "",
 const OfflinePaths kWhisper{"", kModels + "/whisper/encoder.onnx", kModels + "/whisper/decoder.onnx",
                             kModels + "/whisper/tokens.txt"};
 
-OfflineRecognizerHandle SenseVoice(const char* language) {
+// The Latin reading of the CJK words (Whisper task "translate", SenseVoice
+// language "en"): 你 好 世 界 become the first four Latin words.
+std::vector<Word> Translated(std::vector<Word> words) {
+  const std::pair<const char*, const char*> table[] = {
+      {"你", " hello"}, {"好", " world"}, {"世", " good"}, {"界", " morning"}};
+  for (Word& w : words) {
+    for (const auto& [from, to] : table) {
+      if (w.text == from) w.text = to;
+    }
+  }
+  return words;
+}
+
+OfflineRecognizerHandle SenseVoice(const char* language, int32_t use_itn = 1) {
   SherpaOnnxOfflineRecognizerConfig config{};
   config.model_config.tokens = kSenseVoice.tokens.c_str();
   config.model_config.num_threads = 1;
   config.model_config.provider = "cpu";
   config.model_config.sense_voice.model = kSenseVoice.model.c_str();
   config.model_config.sense_voice.language = language;
-  config.model_config.sense_voice.use_itn = 1;
+  config.model_config.sense_voice.use_itn = use_itn;
   config.decoding_method = "greedy_search";
   return OfflineRecognizerHandle(SherpaOnnxCreateOfflineRecognizer(&config));
 }
@@ -271,8 +284,11 @@ TEST(KitSenseVoice, AnExcerptYieldsItsOwnWordsTimedFromItsStart) {
   ExpectSenseVoiceTimes(d, Words(second.at("words")), static_cast<long>(from * kRate) / double(kRate));
 }
 
-TEST(KitSenseVoice, LanguageSettingPicksThePromptTokenAndLeavesTheTextAlone) {
+// The language picks the prompt token the toolkit reports as "lang"; "en"
+// also reads the CJK words in Latin, so the setting shows in the text.
+TEST(KitSenseVoice, LanguageSettingPicksThePromptTokenAndEnglishReadsCjkInLatin) {
   const std::vector<float> samples = LoadSamples("tones");
+  const std::vector<Word> words = Words(Entry("tones").at("words"));
   const std::pair<const char*, const char*> cases[] = {
       {"zh", "<|zh|>"}, {"en", "<|en|>"}, {"auto", "<|auto|>"}, {"yue", "<|yue|>"}, {"", "<|auto|>"},
   };
@@ -282,8 +298,28 @@ TEST(KitSenseVoice, LanguageSettingPicksThePromptTokenAndLeavesTheTextAlone) {
     ASSERT_NE(recognizer, nullptr);
     const Decoded d = DecodeOffline(recognizer.get(), samples);
     EXPECT_EQ(d.lang, token);
-    EXPECT_EQ(d.text, Entry("tones").at("text").get<std::string>());
+    const std::vector<Word> want = std::string(language) == "en" ? Translated(words) : words;
+    EXPECT_EQ(d.text, Joined(want));
+    EXPECT_EQ(d.tokens, Texts(want));
+    ExpectSenseVoiceTimes(d, want, 0.0);
   }
+}
+
+// Without inverse text normalisation the marks 。 and ？ are not emitted.
+TEST(KitSenseVoice, WithoutItnTheMarksDisappear) {
+  OfflineRecognizerHandle recognizer = SenseVoice("zh", 0);
+  ASSERT_NE(recognizer, nullptr);
+  for (const std::string& name : FileNames()) {
+    SCOPED_TRACE(name);
+    std::vector<Word> want;
+    for (const Word& w : Words(Entry(name).at("words"))) {
+      if (w.text != "。" && w.text != "？") want.push_back(w);
+    }
+    const Decoded d = DecodeOffline(recognizer.get(), LoadSamples(name));
+    EXPECT_EQ(d.text, Joined(want));
+    ExpectSenseVoiceTimes(d, want, 0.0);
+  }
+  EXPECT_EQ(DecodeOffline(recognizer.get(), LoadSamples("punct_only")).text, "");
 }
 
 // The toolkit checks the SenseVoice language when the recognizer is made:
@@ -292,19 +328,6 @@ TEST(KitSenseVoice, LanguageOutsideTheToolkitListFailsCreation) {
   for (const char* language : {"fr", "ZH", "Auto", "zh,en"}) {
     EXPECT_EQ(SenseVoice(language), nullptr) << language;
   }
-}
-
-// The Whisper-form model's "translation": 你 好 世 界 become the first four
-// Latin words.
-std::vector<Word> Translated(std::vector<Word> words) {
-  const std::pair<const char*, const char*> table[] = {
-      {"你", " hello"}, {"好", " world"}, {"世", " good"}, {"界", " morning"}};
-  for (Word& w : words) {
-    for (const auto& [from, to] : table) {
-      if (w.text == from) w.text = to;
-    }
-  }
-  return words;
 }
 
 TEST(KitWhisper, LanguageAndTaskSettingsGiveTheWordsInOrder) {

@@ -2,12 +2,16 @@
 
 What it computes: the toolkit hands the model low-frame-rate features, each
 row 7 stacked 80-bin log-mel frames (window 7, shift 6: one row per 60 ms).
-Three MatMuls over a row pick, for every word of the tone alphabet, its mel
-bin in the row's first frame and the two bins two places away; the word's
-logit is the bin minus the louder neighbour (in natural-log energy), the blank
-logit is the fixed threshold (25 dB). Greedy CTC over these rows therefore
-emits a word once at the first row that holds its tone and nothing in between.
-A MatMul scatters the word logits into vocabulary columns. The model puts four prompt rows in front, as SenseVoice does: the language
+From the first frame of a row the model takes, for every word of the tone
+alphabet, the word's mel bin minus the louder of the bins two places away
+(natural-log energy); the strongest word at least 25 dB up labels the row,
+otherwise the row is blank. The row's logits are the one-hot row of that
+token, so greedy CTC emits a word once at the first row that holds its tone.
+Two inputs change the words, as the real model's settings would:
+- language "en" reads the CJK words 你 好 世 界 as " hello", " world",
+  " good", " morning" (every other language leaves the words alone);
+- text_norm "without ITN" drops the marks 。 and ？ (with ITN they stay).
+The model puts four prompt rows in front, as SenseVoice does: the language
 token chosen by the `language` input, <|NEUTRAL|>, <|Speech|> and the
 <|withitn|>/<|woitn|> token chosen by `text_norm`. The toolkit drops those
 four tokens from the text and reports them as lang/emotion/event.
@@ -29,6 +33,7 @@ LFR_SHIFT = 6
 # Language and text-norm ids fed to the model, and the token each selects.
 LANGUAGES = [("auto", "<|auto|>"), ("zh", "<|zh|>"), ("en", "<|en|>"), ("ja", "<|ja|>"), ("ko", "<|ko|>"),
              ("yue", "<|yue|>")]
+EN_ID = [code for code, _ in LANGUAGES].index("en")
 WITH_ITN_ID = len(LANGUAGES)
 WITHOUT_ITN_ID = WITH_ITN_ID + 1
 
@@ -52,16 +57,24 @@ def build(path):
     g = kc.Graph()
     feat_dim = NUM_MELS * LFR_WINDOW
     peaks = g.peaks("x", 3, bins, NUM_MELS, subframe=0)  # [N, T, K]
+    label = g.word_labels(peaks, kc.db_to_natural_log(kc.PEAK_THRESHOLD_DB))  # [N, T]: 0 or word + 1
 
-    # Scatter word peaks into vocabulary columns; blank gets the threshold,
-    # every other column a value that never wins.
-    scatter = np.zeros((len(bins), vocab), dtype=np.float32)
-    for j in range(len(bins)):
-        scatter[j, first_word + j] = 1.0
-    bias = np.full((vocab,), -1000.0, dtype=np.float32)
-    bias[0] = kc.db_to_natural_log(kc.PEAK_THRESHOLD_DB)
-    bias[first_word:first_word + len(bins)] = 0.0
-    frames = g.op("Add", [g.op("MatMul", [peaks, g.const(scatter, "scatter")]), g.const(bias, "bias")], "frames")
+    def label_in(words):
+        lo, hi = kc.word_index(words[0]) + 1, kc.word_index(words[-1]) + 1
+        return g.op("And", [g.op("GreaterOrEqual", [label, g.int64(lo)]), g.op("LessOrEqual", [label, g.int64(hi)])])
+
+    # The settings hold for the whole batch; the first entry decides.
+    language = g.op("Gather", ["language", g.int64(0)], axis=0)
+    text_norm = g.op("Gather", ["text_norm", g.int64(0)], axis=0)
+    english = g.op("Equal", [language, g.const(np.array(EN_ID, dtype=np.int32))])
+    cjk = label_in([kc.LATIN_READING[0][0], kc.LATIN_READING[-1][0]])
+    label = g.op("Where", [g.op("And", [english, cjk]), g.op("Sub", [label, g.int64(kc.READING_SHIFT)]), label])
+    plain = g.op("Equal", [text_norm, g.const(np.array(WITHOUT_ITN_ID, dtype=np.int32))])
+    label = g.op("Where", [g.op("And", [plain, label_in(["。", "？"])]), g.int64(0), label])
+    token = g.op("Where", [g.op("Greater", [label, g.int64(0)]), g.op("Add", [label, g.int64(first_word - 1)]),
+                           g.int64(0)], "token")
+    frames = g.op("OneHot", [token, g.int64(vocab), g.const(np.array([0.0, 10.0], dtype=np.float32))], "frames",
+                  axis=-1)  # [N, T, V]
 
     # Prompt rows: one-hot rows of a table indexed by language / text_norm.
     table = np.zeros((WITHOUT_ITN_ID + 3, vocab), dtype=np.float32)

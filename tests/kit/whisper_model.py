@@ -53,12 +53,6 @@ NO_SPEECH = SOT_PREV + 1
 NO_TIMESTAMPS = NO_SPEECH + 1
 VOCAB = NO_TIMESTAMPS + 1 + 1501  # timestamp tokens 0.00 s .. 30.00 s
 
-# Word numbers that the task "translate" maps to word number - 4
-# (你 好 世 界 -> hello world good morning).
-TRANSLATED = [kc.word_index(w) for w in ("你", "好", "世", "界")]
-assert TRANSLATED == list(range(4, 8)) and [kc.WORDS[i - 4][0] for i in TRANSLATED] == [
-    " hello", " world", " good", " morning"]
-
 # Words that make the language guess "zh".
 CJK_LABELS = [i + 1 for i, (sym, _) in enumerate(kc.WORDS) if ord(sym[0]) > 0x2000]
 
@@ -143,10 +137,10 @@ def build_decoder(path):
     g.op("ScatterND", ["in_n_layer_self_k_cache", g.int64([[0, 0, 0, 0]]), g.op("Unsqueeze", [flag, g.int64([0])])],
          outputs=["out_n_layer_self_k_cache"])
     # Translation turns 你 好 世 界 into hello world good morning.
-    cjk = g.op("And", [g.op("GreaterOrEqual", [word, g.int64(TRANSLATED[0])]),
-                       g.op("LessOrEqual", [word, g.int64(TRANSLATED[-1])])])
+    cjk = g.op("And", [g.op("GreaterOrEqual", [word, g.int64(kc.word_index(kc.LATIN_READING[0][0]))]),
+                       g.op("LessOrEqual", [word, g.int64(kc.word_index(kc.LATIN_READING[-1][0]))])])
     word = g.op("Where", [g.op("And", [g.op("Greater", [flag, g.const(np.float32(0.5))]), cjk]),
-                          g.op("Sub", [word, g.int64(TRANSLATED[0])]), word], "word")
+                          g.op("Sub", [word, g.int64(kc.READING_SHIFT)]), word], "word")
     token = g.op("Where", [g.op("Greater", [found, g.const(np.float32(0.5))]), word, g.const(i64(EOT))], "token")
     logits = g.op("OneHot", [g.op("Unsqueeze", [token, g.const(i64([0]))]), g.const(i64(VOCAB)), g.const(np.array([0.0, 10.0], dtype=np.float32))],
                   axis=-1)  # [1, V]
