@@ -4,7 +4,8 @@ The recognizers of the kit all read the same "tone alphabet": every word of
 WORDS is tied to one sine frequency between 2.7 and 6.9 kHz (about 11 % apart). A recognizer
 looks, frame by frame, for a narrow spectral peak at one of those frequencies
 (a mel bin that stands at least PEAK_THRESHOLD_DB above the bins two places
-to either side) and reports the word of the strongest peak; frames without
+to either side, every bin counting as at most FLOOR_DB below the frame's
+loudest word bin) and reports the word of the strongest peak; frames without
 such a peak are blank. Test audio lays these tones over band-limited speech
 (speech keeps the voice activity detector busy, the tones carry the words), so
 every test can predict exactly which words come out and when.
@@ -43,6 +44,10 @@ READING_SHIFT = 4
 PEAK_THRESHOLD_DB = 25.0
 # Distance, in mel bins, of the two neighbours a peak is measured against.
 PEAK_NEIGHBOUR = 2
+# Bins count as at least this far below the frame's loudest word bin.
+FLOOR_DB = 50.0
+# One decibel in natural-log energy (Kaldi-style fbank features).
+NATURAL_LOG_PER_DB = math.log(10.0) / 10.0
 
 SAMPLE_RATE = 16000
 
@@ -167,24 +172,28 @@ class Graph:
     def int64(self, value):
         return self.const(np.array(value, dtype=np.int64), "i")
 
-    def peaks(self, features, rank, bins, num_bins, subframe=0):
-        """Per-frame word peaks along the last axis of a rank-`rank` feature
-        tensor: the word's bin minus the louder of its two neighbours."""
-        centre, left, right = peak_indices(bins, num_bins, subframe)
-        axis = rank - 1
-        c = self.op("Gather", [features, self.const(centre, "bin")], "centre", axis=axis)
-        l = self.op("Gather", [features, self.const(left, "bin_left")], "left", axis=axis)
-        r = self.op("Gather", [features, self.const(right, "bin_right")], "right", axis=axis)
-        return self.op("Sub", [c, self.op("Max", [l, r], "neighbour")], "peak")
+    def word_labels(self, features, bins, num_bins, per_db, subframe=0):
+        """Label of every frame of [N, F, ...] log-mel features, [N, F] int64:
+        0 when no word peaks, else 1 + the index of the strongest word.
 
-    def word_labels(self, peaks, threshold):
-        """Label of every frame of [N, F, K] word peaks, [N, F] int64: 0 when
-        no peak reaches `threshold`, else 1 + the index of the strongest."""
+        A word's peak is its bin minus the louder of the bins PEAK_NEIGHBOUR
+        places away, with every bin raised to at least FLOOR_DB below the
+        frame's loudest word bin (so a faint tone, such as the quantisation
+        harmonics of a louder one, never peaks against empty bins). `per_db`
+        is the size of one decibel in feature units."""
+        centre, left, right = peak_indices(bins, num_bins, subframe)
+        c = self.op("Gather", [features, self.const(centre, "bin")], "centre", axis=2)
+        l = self.op("Gather", [features, self.const(left, "bin_left")], "left", axis=2)
+        r = self.op("Gather", [features, self.const(right, "bin_right")], "right", axis=2)
+        floor = self.op("Sub", [self.op("ReduceMax", [c], axes=[2], keepdims=1),
+                                self.const(np.float32(FLOOR_DB * per_db))], "floor")
+        neighbour = self.op("Max", [l, r, floor], "neighbour")
+        peaks = self.op("Sub", [c, neighbour], "peak")  # [N, F, K]
         shape = self.op("Shape", [peaks])
         none_shape = self.op("Concat", [self.op("Slice", [shape, self.int64([0]), self.int64([2])]),
                                         self.int64([1])], axis=0)
         none = self.op("ConstantOfShape", [none_shape], "none",
-                       value=numpy_helper.from_array(np.array([threshold], dtype=np.float32)))
+                       value=numpy_helper.from_array(np.array([PEAK_THRESHOLD_DB * per_db], dtype=np.float32)))
         return self.op("ArgMax", [self.op("Concat", [none, peaks], axis=2)], "label", axis=2, keepdims=0)
 
     def onsets(self, label, before):
@@ -227,11 +236,6 @@ def write_text(path, text):
     with open(path, "w", encoding="utf-8", newline="\n") as f:
         f.write(text)
     return path
-
-
-def db_to_natural_log(db):
-    """A power ratio in dB as a difference of natural-log energies."""
-    return db / 10.0 * math.log(10.0)
 
 
 def run_standalone(generate):

@@ -30,6 +30,7 @@ GENERATORS = [
     ("whisper_model", "models", []),
     ("punctuation_model", "models", []),
     ("streaming_model", "models", []),
+    ("streaming_paraformer_model", "models", []),
     ("speaker_models", "models", []),
     ("make_audio", "audio", [["espeak-ng", "--version"], ["sox", "--version"]]),
 ]

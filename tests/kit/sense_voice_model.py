@@ -56,8 +56,7 @@ def build(path):
 
     g = kc.Graph()
     feat_dim = NUM_MELS * LFR_WINDOW
-    peaks = g.peaks("x", 3, bins, NUM_MELS, subframe=0)  # [N, T, K]
-    label = g.word_labels(peaks, kc.db_to_natural_log(kc.PEAK_THRESHOLD_DB))  # [N, T]: 0 or word + 1
+    label = g.word_labels("x", bins, NUM_MELS, kc.NATURAL_LOG_PER_DB)  # [N, T]: 0 or word + 1
 
     def label_in(words):
         lo, hi = kc.word_index(words[0]) + 1, kc.word_index(words[-1]) + 1

@@ -43,8 +43,7 @@ def build_encoder(path, vocab, first_word):
     g = kc.Graph()
     # Every 4th fbank frame of the chunk: [N, T/4, 80].
     sub = g.op("Slice", ["x", g.int64([0]), g.int64([1 << 30]), g.int64([1]), g.int64([SUBSAMPLING])], "sub")
-    peaks = g.peaks(sub, 3, bins, NUM_MELS)  # [N, F, K]
-    label = g.word_labels(peaks, kc.db_to_natural_log(kc.PEAK_THRESHOLD_DB))  # [N, F]
+    label = g.word_labels(sub, bins, NUM_MELS, kc.NATURAL_LOG_PER_DB)  # [N, F]
     # The label before the first frame is carried in the "h" state.
     carried = g.op("Cast", [g.op("Squeeze", ["h", g.int64([0])])], "carried", to=kc.INT64)  # [N, 1]
     onset = g.onsets(label, carried)

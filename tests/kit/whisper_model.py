@@ -65,10 +65,8 @@ def build_encoder(path):
     bins = kc.word_bins(lambda f: kc.slaney_mel_response(NUM_MELS, f))
     g = kc.Graph()
     frames = g.op("Transpose", ["mel"], "frames", perm=[0, 2, 1])  # [N, T, 80]
-    peaks = g.peaks(frames, 3, bins, NUM_MELS)  # [N, T, K]
     # Normalised Whisper features are log10(power) / 4.
-    threshold = kc.PEAK_THRESHOLD_DB / 10.0 / 4.0
-    label = g.word_labels(peaks, threshold)  # [N, T]
+    label = g.word_labels(frames, bins, NUM_MELS, 1.0 / 40.0)  # [N, T]
     nothing_before = g.op("Mul", [g.op("Slice", [label, g.int64([0]), g.int64([1]), g.int64([1])]), g.int64(0)])
     onset = g.onsets(label, nothing_before)
     value = g.op("Cast", [g.op("Where", [onset, label, g.const(i64(0))])], to=kc.FLOAT)
