@@ -5,8 +5,8 @@
 
 Every generator is a module beside this file with a function
 generate(out_dir) that writes its files under out_dir and returns their paths
-(or None). A generator runs only when its inputs changed: the digest of its
-own source, of kit_common.py and of the tool versions it uses is kept in
+(or None). A generator runs only when its inputs changed: the digest of the
+kit's scripts and of the tool versions it uses is kept in
 out_dir/.kit-stamps/<module>.json together with the files it wrote, and the
 work is skipped while the digest matches and the files are all there.
 Everything is deterministic: no randomness, fixed inputs, fixed tool versions.
@@ -35,12 +35,10 @@ GENERATORS = [
     ("make_audio", "audio", [["espeak-ng", "--version"], ["sox", "--version"]]),
 ]
 
-SHARED_SOURCES = ["kit_common.py", "make_kit.py"]
-
-
 def digest(module, tools):
-    h = hashlib.sha256()
-    for name in [module + ".py"] + SHARED_SOURCES:
+    h = hashlib.sha256(module.encode())
+    # Every script of the kit: a generator may import any of them.
+    for name in sorted(n for n in os.listdir(HERE) if n.endswith(".py")):
         with open(os.path.join(HERE, name), "rb") as f:
             h.update(name.encode() + b"\0" + f.read())
     for cmd in tools:
