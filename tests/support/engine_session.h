@@ -37,6 +37,16 @@ class EngineSession {
   void SendAudio(const std::vector<float>& samples, bool f32 = false, bool realtime = false,
                  double chunk_seconds = 0.1);
   void SendCommand(const std::string& line);
+
+  // "start" for session `seq`, then one chunk of silence read on its own, so
+  // that no byte of the session is dropped with the bytes pending from before
+  // the command.
+  void StartCapture(int seq);
+
+  // Sends `audio` after enough silence that all audio sent so far reaches a
+  // multiple of five seconds, then waits for that keepalive line: the engine
+  // has then taken in every chunk. Returns false on a timeout.
+  bool SendAndSync(const std::vector<float>& audio);
   void CloseStdin() { process_.CloseStdin(); }
   void CloseAudio() { process_.CloseAudio(); }
 
@@ -65,6 +75,7 @@ class EngineSession {
   void Keep(const std::string& line);
 
   Subprocess process_;
+  size_t samples_sent_ = 0;
   std::vector<Event> events_;
   std::vector<std::string> bad_lines_;
 };
