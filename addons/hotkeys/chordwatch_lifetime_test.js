@@ -90,23 +90,10 @@ test('an installed callback keeps the process alive', async () => {
 
 test('exiting with running objects and queued events does not crash', async () => {
   const result = await runChild(`
-    const { Chordwatch } = u.addon;
-    (async () => {
-      const kept = [];
-      for (let i = 0; i < 20; ++i) {
-        const w = new Chordwatch({ minPressDurationMs: 0 });
-        w.register('a');
-        u.record(w);
-        await u.start(w);
-        kept.push(w);
-      }
-      for (let i = 0; i < 50; ++i) {
-        u.kb.post(u.KEY_DOWN, u.KEY.a);
-        u.kb.post(u.KEY_UP, u.KEY.a);
-      }
-      globalThis.kept = kept;
+    u.startBusyObjects(20, 50).then((objects) => {
+      globalThis.kept = objects;
       process.exit(0);
-    })();
+    });
   `);
   assertCleanExit(result);
 });
@@ -119,22 +106,10 @@ test('a worker torn down with running objects and callbacks ends cleanly', async
     const worker = new Worker(\`
       const { parentPort, workerData } = require('node:worker_threads');
       const u = require(workerData);
-      (async () => {
-        const kept = [];
-        for (let i = 0; i < 4; ++i) {
-          const w = new u.addon.Chordwatch({ minPressDurationMs: 0 });
-          w.register('a');
-          u.record(w);
-          await u.start(w);
-          kept.push(w);
-        }
-        for (let i = 0; i < 30; ++i) {
-          u.kb.post(u.KEY_DOWN, u.KEY.a);
-          u.kb.post(u.KEY_UP, u.KEY.a);
-        }
-        globalThis.kept = kept;
+      u.startBusyObjects(4, 30).then((objects) => {
+        globalThis.kept = objects;
         parentPort.postMessage('running');
-      })();
+      });
     \`, { eval: true, workerData: ${JSON.stringify(util)} });
     worker.on('message', async () => {
       await worker.terminate();

@@ -70,6 +70,24 @@ function summary(events) {
   return events.map((e) => `${e.type}:${e.raw_key || e.binding_id}`);
 }
 
+// count started objects with a callback and a binding of "a" that reports
+// every release, and taps "a" times times so that events are queued for them.
+async function startBusyObjects(count, times) {
+  const objects = [];
+  for (let i = 0; i < count; ++i) {
+    const w = new addon.Chordwatch({ minPressDurationMs: 0 });
+    w.register('a');
+    record(w);
+    await start(w);
+    objects.push(w);
+  }
+  for (let i = 0; i < times; ++i) {
+    kb.post(KEY_DOWN, KEY.a);
+    kb.post(KEY_UP, KEY.a);
+  }
+  return objects;
+}
+
 // Forces full garbage collections so dropped objects release their callbacks.
 let gcFunction = null;
 async function collectGarbage() {
@@ -85,5 +103,6 @@ async function collectGarbage() {
 
 module.exports = {
   addon, addonPath, kb, KEY_DOWN, KEY_UP, FLAGS_CHANGED, SHIFT, CTRL, CMD, FN,
-  KEY, tick, waitFor, start, record, settle, summary, collectGarbage,
+  KEY, tick, waitFor, start, record, settle, summary, startBusyObjects,
+  collectGarbage,
 };
