@@ -4,7 +4,7 @@ const test = require('node:test');
 const assert = require('node:assert/strict');
 const {
   addon, kb, KEY_DOWN, KEY_UP, FLAGS_CHANGED, CTRL, CMD, SHIFT, FN, KEY, tick,
-  start, record, settle, summary, collectGarbage,
+  start, record, settle, summary, waitFor, collectGarbage,
 } = require('./chordwatch_test_util.js');
 
 const { Chordwatch } = addon;
@@ -360,4 +360,26 @@ test('every started object sees the keyboard', async () => {
   second.stop();
   assert.deepEqual(summary(firstEvents), ['raw_press:a', 'press:binding_1']);
   assert.deepEqual(summary(secondEvents), ['raw_press:a']);
+});
+
+test('the callback may stop the object and replace itself', async () => {
+  const w = new Chordwatch();
+  const seen = [];
+  w.register('a');
+  w.setEventCallback((event) => {
+    seen.push(event.type);
+    if (event.type === 'press') {
+      w.stop();
+      w.setEventCallback((later) => seen.push(`late ${later.type}`));
+    }
+  });
+  await start(w);
+  kb.post(KEY_DOWN, KEY.a, 0, 1);
+  kb.post(KEY_UP, KEY.a, 0, 2);
+  await waitFor(() => kb.openTapCount() === 0, 'the stop from the callback');
+  for (let i = 0; i < 10; ++i) await tick();
+  // The release was taken before the stop but is not delivered after it.
+  assert.deepEqual(seen, ['raw_press', 'press']);
+  // Drop the callbacks that refer to w, so that w can be collected.
+  record(w);
 });
