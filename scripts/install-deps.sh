@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 
 APT_PACKAGES=(
   build-essential cmake pkg-config
-  libgtest-dev googletest nlohmann-json3-dev
+  libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev
   python3-onnx python3-numpy
   espeak-ng sox
   clang libclang-rt-14-dev valgrind
