@@ -8,6 +8,7 @@
 #include <unordered_map>
 
 #include "engine/common/strings.h"
+#include "engine/common/error.h"
 
 namespace dictacore {
 namespace {
@@ -130,11 +131,6 @@ bool IsOneShotCommand(const Options& o) {
   return !o.register_name.empty() || o.identify_only || o.list_speakers || o.migrate_speakers ||
          !o.unregister_speaker_id.empty() || !o.unregister_name.empty() ||
          !o.unregister_md5.empty() || !o.rename_speaker_id.empty();
-}
-
-bool Fail(std::string* error, std::string message) {
-  *error = std::move(message);
-  return false;
 }
 
 bool Validate(Options* o, std::string* error) {

@@ -1,0 +1,161 @@
+#include "engine/cli/command_loop.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+#include <thread>
+
+#include "engine/common/clock.h"
+#include "engine/common/strings.h"
+#include "engine/pipelines/offline_two_pass.h"
+#include "engine/pipelines/segment_decode.h"
+
+namespace dictacore {
+namespace {
+
+void StartSession(EventEmitter* emitter, SharedState* shared, AudioBuffer* audio) {
+  const uint64_t seq = shared->start_seq.fetch_add(1) + 1;
+  const uint64_t previous_total = shared->total_samples.load();
+  const uint64_t previous_captured = shared->captured_samples.load();
+  shared->capturing = true;
+  shared->pending_vad_reset = true;
+  shared->pending_online_reset = true;
+  shared->pending_session_reset = true;
+  shared->pending_pcm_clear = true;
+  shared->stop_requested = false;
+  shared->pcm_eof = false;
+  shared->next_segment_id = 1;
+  {
+    std::lock_guard<std::mutex> lock(audio->mutex);
+    audio->manual_samples.clear();
+    audio->session_samples.clear();
+  }
+  shared->captured_samples = 0;
+  emitter->EmitLog("Capture started");
+  emitter->EmitLog("[SESSION-DIAG] cmd=start seq=" + std::to_string(seq) +
+                   " prev_total_samples=" + std::to_string(previous_total) +
+                   " prev_captured_samples=" + std::to_string(previous_captured) +
+                   " reset_applied_seq=" + std::to_string(shared->reset_applied_seq.load()));
+}
+
+void StopCapture(EventEmitter* emitter, SharedState* shared) {
+  shared->capturing = false;
+  emitter->EmitLog("Capture stopped");
+}
+
+void StopSession(const Options& options, OfflineDecoderBackend* decoder, PuncBackend* punc,
+                 DiarizationBackend* diarization, SpeakerIdentifier* identifier,
+                 EventEmitter* emitter, SharedState* shared, AudioBuffer* audio) {
+  emitter->EmitLog("[SESSION-DIAG] cmd=stop seq=" + std::to_string(shared->start_seq.load()) +
+                   " captured_samples=" + std::to_string(shared->captured_samples.load()) +
+                   " total_samples=" + std::to_string(shared->total_samples.load()));
+  if (!options.manual_mode) {
+    StopCapture(emitter, shared);
+    return;
+  }
+  if (!options.manual_realtime) {
+    StopCapture(emitter, shared);
+    DecodeAndEmitManualSegment(options, decoder, punc, emitter, audio, shared);
+    return;
+  }
+  if (!options.offline_2pass) {
+    StopCapture(emitter, shared);
+    shared->stop_requested = true;  // the audio thread ends the segment
+    return;
+  }
+  WaitForPcmDrainBeforeStopDecode(options, emitter, shared);
+  StopCapture(emitter, shared);
+  shared->stop_requested = false;
+  if (!DecodeAndEmitOffline2PassFull(options, decoder, punc, diarization, identifier, emitter,
+                                     audio)) {
+    emitter->EmitLog("offline_2pass requested but failed");
+  }
+}
+
+void SetPartialInterval(const Options& options, double seconds, EventEmitter* emitter,
+                        SharedState* shared) {
+  const uint32_t step = SinglePartialStepSamples(seconds, options.sample_rate);
+  shared->single_partial_step = step;
+  const double rate = options.sample_rate < 1 ? 16000.0 : options.sample_rate;
+  std::string message =
+      "single-partial-interval updated to " + FormatFixed(step / rate, 3) + "s";
+  if (!(options.single_model_streaming && options.manual_realtime)) {
+    message += " (inactive until native single-model manual-realtime is used)";
+  }
+  emitter->EmitLog(message);
+}
+
+}  // namespace
+
+std::optional<double> ParseSetPartialInterval(const std::string& line) {
+  std::istringstream in(line);
+  std::string verb;
+  std::string name;
+  std::string value;
+  if (!(in >> verb >> name >> value)) return std::nullopt;
+  if (verb != "set" || name != "single-partial-interval") return std::nullopt;
+  char* end = nullptr;
+  const double seconds = std::strtod(value.c_str(), &end);
+  if (end == value.c_str()) return std::nullopt;
+  return seconds;
+}
+
+void WaitForPcmDrainBeforeStopDecode(const Options& options, EventEmitter* emitter,
+                                     SharedState* shared) {
+  if (!options.offline_2pass) return;
+  const auto start = MonotonicClock::now();
+  const auto deadline = start + std::chrono::milliseconds(300);
+  uint64_t last_count = shared->captured_samples.load();
+  auto last_change = start;
+  if (!shared->quit.load()) {
+    while (!shared->pcm_eof.load()) {
+      const auto now = MonotonicClock::now();
+      if (now >= deadline) break;
+      const uint64_t count = shared->captured_samples.load();
+      if (count == last_count) {
+        if (now - last_change > std::chrono::microseconds(119999)) break;
+      } else {
+        last_count = count;
+        last_change = now;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (shared->quit.load()) break;
+    }
+  }
+  if (!shared->pcm_eof.load()) {
+    emitter->EmitLog("offline_2pass stop drain finished by quiet window/timeout");
+  }
+}
+
+void CommandLoop(const Options& options, OfflineDecoderBackend* decoder, PuncBackend* punc,
+                 DiarizationBackend* diarization, SpeakerIdentifier* identifier,
+                 EventEmitter* emitter, SharedState* shared, AudioBuffer* audio) {
+  if (shared->quit.load()) return;
+  std::string line;
+  while (!shared->quit.load() && std::getline(std::cin, line)) {
+    if (line.empty()) continue;
+    if (line == "start") {
+      StartSession(emitter, shared, audio);
+    } else if (line == "stop") {
+      StopSession(options, decoder, punc, diarization, identifier, emitter, shared, audio);
+    } else if (line == "quit") {
+      shared->quit = true;
+      emitter->EmitLog("Quit requested");
+      return;
+    } else if (line == "manual" || line == "auto") {
+      {
+        std::lock_guard<std::mutex> lock(shared->mode_mutex);
+        shared->mode = line;
+      }
+      emitter->EmitLog("Mode switched to " + line);
+    } else if (const auto seconds = ParseSetPartialInterval(line)) {
+      SetPartialInterval(options, *seconds, emitter, shared);
+    } else {
+      emitter->EmitLog("Unknown command: " + line);
+    }
+  }
+}
+
+}  // namespace dictacore
+

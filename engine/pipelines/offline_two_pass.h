@@ -1,0 +1,28 @@
+// The offline two-pass decode of a whole session or file: VAD, decode groups,
+// second-pass decode and punctuation per group, optional diarization and
+// speaker naming, one final `result` event.
+#ifndef DICTACORE_ENGINE_PIPELINES_OFFLINE_TWO_PASS_H_
+#define DICTACORE_ENGINE_PIPELINES_OFFLINE_TWO_PASS_H_
+
+#include "engine/backends/offline_decoder.h"
+#include "engine/backends/punc_backend.h"
+#include "engine/cli/event_emitter.h"
+#include "engine/cli/options.h"
+#include "engine/cli/shared_state.h"
+#include "engine/diarization/diarization_backend.h"
+#include "engine/speakers/speaker_identifier.h"
+
+namespace dictacore {
+
+// Decodes the buffer's session samples (copied; the buffer keeps them).
+// `punc`, `diarization` and `identifier` may be null. True when the run
+// reached its end (also with no audio or no text); false when a decode failed
+// (an error event was emitted and no result follows).
+bool DecodeAndEmitOffline2PassFull(const Options& options, OfflineDecoderBackend* decoder,
+                                   PuncBackend* punc, DiarizationBackend* diarization,
+                                   SpeakerIdentifier* identifier, EventEmitter* emitter,
+                                   AudioBuffer* audio);
+
+}  // namespace dictacore
+
+#endif  // DICTACORE_ENGINE_PIPELINES_OFFLINE_TWO_PASS_H_
