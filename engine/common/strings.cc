@@ -22,6 +22,11 @@ std::string FormatFixed(double value, int decimals) {
   return out;
 }
 
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
 namespace {
 
 template <typename T, T (*Convert)(const char*, char**)>
