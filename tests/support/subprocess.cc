@@ -37,6 +37,16 @@ struct PipePair {
   int write_end = -1;
 };
 
+// In the child: makes `fd` available as `target` across exec. dup2 onto
+// itself would keep the close-on-exec flag, so that case clears it instead.
+void MoveFd(int fd, int target) {
+  if (fd == target) {
+    fcntl(fd, F_SETFD, 0);
+  } else {
+    dup2(fd, target);
+  }
+}
+
 PipePair MakePipe() {
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
@@ -62,10 +72,10 @@ Subprocess::Subprocess(const Config& config) {
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
   if (pid_ == 0) {
-    dup2(in.read_end, 0);
-    dup2(out.write_end, 1);
-    dup2(err.write_end, 2);
-    if (config.audio_pipe) dup2(audio.read_end, 3);
+    MoveFd(in.read_end, 0);
+    MoveFd(out.write_end, 1);
+    MoveFd(err.write_end, 2);
+    if (config.audio_pipe) MoveFd(audio.read_end, 3);
     signal(SIGPIPE, SIG_DFL);
     execv(argv[0], argv.data());
     _exit(127);

@@ -1,0 +1,181 @@
+#include "tests/support/engine_session.h"
+
+#include <chrono>
+#include <cstring>
+#include <stdexcept>
+#include <thread>
+
+#include "engine/audio/audio_file_reader.h"
+
+namespace dictacore::testing {
+
+std::string BinPath(const std::string& name) { return std::string(DICTACORE_BIN_DIR) + "/" + name; }
+std::string ModelPath(const std::string& relative) {
+  return std::string(DICTACORE_MODEL_DIR) + "/" + relative;
+}
+std::string AudioPath(const std::string& relative) {
+  return std::string(DICTACORE_AUDIO_DIR) + "/" + relative;
+}
+
+std::string ToS16le(const std::vector<float>& samples) {
+  std::string bytes;
+  bytes.reserve(samples.size() * 2);
+  for (float sample : samples) {
+    float scaled = sample * 32768.0f;
+    if (scaled > 32767.0f) scaled = 32767.0f;
+    if (scaled < -32768.0f) scaled = -32768.0f;
+    const auto value = static_cast<int16_t>(scaled);
+    bytes.push_back(static_cast<char>(value & 0xFF));
+    bytes.push_back(static_cast<char>((value >> 8) & 0xFF));
+  }
+  return bytes;
+}
+
+std::string ToF32le(const std::vector<float>& samples) {
+  std::string bytes(samples.size() * sizeof(float), '\0');
+  std::memcpy(bytes.data(), samples.data(), bytes.size());
+  return bytes;
+}
+
+std::vector<float> LoadWav(const std::string& path) {
+  std::vector<float> samples;
+  std::string error;
+  if (!ReadWavMono(path, 16000, &samples, &error)) {
+    throw std::runtime_error("cannot load " + path + ": " + error);
+  }
+  return samples;
+}
+
+EngineSession::EngineSession(std::vector<std::string> args, bool audio_pipe)
+    : process_([&] {
+        args.insert(args.begin(), BinPath("dictacore"));
+        return Subprocess::Config{args, audio_pipe};
+      }()) {}
+
+void EngineSession::SendAudio(const std::vector<float>& samples, bool f32, bool realtime,
+                              double chunk_seconds) {
+  const std::string bytes = f32 ? ToF32le(samples) : ToS16le(samples);
+  if (!realtime) {
+    process_.WriteAudio(bytes.data(), bytes.size());
+    return;
+  }
+  const size_t bytes_per_sample = f32 ? 4 : 2;
+  const size_t chunk = static_cast<size_t>(chunk_seconds * 16000) * bytes_per_sample;
+  const auto start = std::chrono::steady_clock::now();
+  for (size_t offset = 0, index = 0; offset < bytes.size(); offset += chunk, ++index) {
+    std::this_thread::sleep_until(start + std::chrono::duration<double>(chunk_seconds * index));
+    process_.WriteAudio(bytes.data() + offset, std::min(chunk, bytes.size() - offset));
+  }
+}
+
+void EngineSession::SendCommand(const std::string& line) { process_.WriteStdin(line + "\n"); }
+
+void EngineSession::Keep(const std::string& line) {
+  try {
+    Event event = Event::parse(line);
+    if (event.is_object()) {
+      events_.push_back(std::move(event));
+      return;
+    }
+  } catch (const std::exception&) {
+  }
+  bad_lines_.push_back(line);
+}
+
+std::optional<Event> EngineSession::WaitFor(const std::function<bool(const Event&)>& match,
+                                            std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (true) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+        deadline - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    const std::optional<std::string> line = process_.ReadLine(left);
+    if (!line) return std::nullopt;
+    const size_t before = events_.size();
+    Keep(*line);
+    if (events_.size() > before && match(events_.back())) return events_.back();
+  }
+}
+
+std::optional<Event> EngineSession::WaitForLog(const std::string& prefix,
+                                               std::chrono::milliseconds timeout) {
+  return WaitFor(
+      [&](const Event& e) {
+        return e.value("type", "") == "log" && e.value("message", "").rfind(prefix, 0) == 0;
+      },
+      timeout);
+}
+
+std::optional<Event> EngineSession::WaitForType(const std::string& type,
+                                                std::chrono::milliseconds timeout) {
+  return WaitFor([&](const Event& e) { return e.value("type", "") == type; }, timeout);
+}
+
+ProcessResult EngineSession::Finish(std::chrono::milliseconds timeout) {
+  while (process_.ReadLine(std::chrono::milliseconds(0))) Keep(process_.lines().back());
+  ProcessResult result = process_.Wait(timeout);
+  // Wait collected the rest of standard output; keep the lines not yet read.
+  const std::vector<std::string> all = SplitLines(result.out);
+  for (size_t i = process_.lines().size(); i < all.size(); ++i) Keep(all[i]);
+  return result;
+}
+
+namespace {
+
+std::vector<Event> SelectType(const std::vector<Event>& events, const std::string& type) {
+  std::vector<Event> out;
+  for (const Event& e : events) {
+    if (e.value("type", "") == type) out.push_back(e);
+  }
+  return out;
+}
+
+std::vector<std::string> LogMessages(const std::vector<Event>& events) {
+  std::vector<std::string> out;
+  for (const Event& e : SelectType(events, "log")) out.push_back(e.value("message", ""));
+  return out;
+}
+
+bool AnyLogStartsWith(const std::vector<Event>& events, const std::string& prefix) {
+  for (const std::string& message : LogMessages(events)) {
+    if (message.rfind(prefix, 0) == 0) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::vector<Event> EngineSession::OfType(const std::string& type) const {
+  return SelectType(events_, type);
+}
+std::vector<std::string> EngineSession::Logs() const { return LogMessages(events_); }
+bool EngineSession::HasLog(const std::string& prefix) const {
+  return AnyLogStartsWith(events_, prefix);
+}
+
+std::vector<Event> EngineRun::OfType(const std::string& type) const {
+  return SelectType(events, type);
+}
+std::vector<std::string> EngineRun::Logs() const { return LogMessages(events); }
+bool EngineRun::HasLog(const std::string& prefix) const { return AnyLogStartsWith(events, prefix); }
+
+EngineRun RunEngine(const std::vector<std::string>& args, const std::string& input) {
+  std::vector<std::string> argv = args;
+  argv.insert(argv.begin(), BinPath("dictacore"));
+  EngineRun run;
+  run.result = RunProcess(argv, input);
+  for (const std::string& line : SplitLines(run.result.out)) {
+    try {
+      Event event = Event::parse(line);
+      if (event.is_object()) {
+        run.events.push_back(std::move(event));
+        continue;
+      }
+    } catch (const std::exception&) {
+    }
+    run.bad_lines.push_back(line);
+  }
+  return run;
+}
+
+}  // namespace dictacore::testing

@@ -1,0 +1,87 @@
+// A dictacore process driven the way the host drives it: audio on descriptor
+// 3, commands on standard input, JSON events read from standard output.
+#ifndef DICTACORE_TESTS_SUPPORT_ENGINE_SESSION_H_
+#define DICTACORE_TESTS_SUPPORT_ENGINE_SESSION_H_
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tests/support/subprocess.h"
+
+namespace dictacore::testing {
+
+using Event = nlohmann::json;
+
+// Paths of the generated kit and the built programs.
+std::string BinPath(const std::string& name);
+std::string ModelPath(const std::string& relative);
+std::string AudioPath(const std::string& relative);
+
+// Float samples as s16le or f32le bytes.
+std::string ToS16le(const std::vector<float>& samples);
+std::string ToF32le(const std::vector<float>& samples);
+
+// Reads a mono 16-bit or float WAV written by the kit.
+std::vector<float> LoadWav(const std::string& path);
+
+class EngineSession {
+ public:
+  explicit EngineSession(std::vector<std::string> args, bool audio_pipe = true);
+
+  // Writes audio as fast as the pipe takes it, or paced like a microphone
+  // (`realtime`: chunks of `chunk_seconds` at wall-clock speed).
+  void SendAudio(const std::vector<float>& samples, bool f32 = false, bool realtime = false,
+                 double chunk_seconds = 0.1);
+  void SendCommand(const std::string& line);
+  void CloseStdin() { process_.CloseStdin(); }
+  void CloseAudio() { process_.CloseAudio(); }
+
+  // Reads events until one matches; nothing when the output ends or the
+  // timeout passes. Every event read is kept in events().
+  std::optional<Event> WaitFor(const std::function<bool(const Event&)>& match,
+                               std::chrono::milliseconds timeout = std::chrono::seconds(60));
+  std::optional<Event> WaitForLog(const std::string& prefix,
+                                  std::chrono::milliseconds timeout = std::chrono::seconds(60));
+  std::optional<Event> WaitForType(const std::string& type,
+                                   std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+  // Waits for the exit, then reads the rest of the output into events().
+  ProcessResult Finish(std::chrono::milliseconds timeout = std::chrono::seconds(60));
+
+  const std::vector<Event>& events() const { return events_; }
+  // Every line that was not one JSON object (should stay empty).
+  const std::vector<std::string>& bad_lines() const { return bad_lines_; }
+
+  // Events of one type / log messages, in order.
+  std::vector<Event> OfType(const std::string& type) const;
+  std::vector<std::string> Logs() const;
+  bool HasLog(const std::string& prefix) const;
+
+ private:
+  void Keep(const std::string& line);
+
+  Subprocess process_;
+  std::vector<Event> events_;
+  std::vector<std::string> bad_lines_;
+};
+
+// Runs dictacore to completion (file mode, one-shot commands) and parses its
+// output.
+struct EngineRun {
+  ProcessResult result;
+  std::vector<Event> events;
+  std::vector<std::string> bad_lines;
+  std::vector<Event> OfType(const std::string& type) const;
+  std::vector<std::string> Logs() const;
+  bool HasLog(const std::string& prefix) const;
+};
+EngineRun RunEngine(const std::vector<std::string>& args, const std::string& input = "");
+
+}  // namespace dictacore::testing
+
+#endif  // DICTACORE_TESTS_SUPPORT_ENGINE_SESSION_H_
