@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -9,7 +10,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <regex>
 #include <string>
@@ -345,6 +348,96 @@ TEST(FluidAudioProcess, WritingToAnExitedHelperFails) {
   EXPECT_FALSE(backend.IsReady());
   EXPECT_FALSE(backend.Process({0.1f}, 16000, &out, &error));
   EXPECT_EQ(error, "diarization backend not ready");
+}
+
+// --- Failures of the operating system ----------------------------------------------
+
+// Runs `body` in a child process (resource limits are process-wide) and
+// returns the text it produced.
+std::string InChild(const std::function<std::string()>& body) {
+  int fds[2];
+  if (::pipe(fds) != 0) return "pipe failed in test";
+  const pid_t child = ::fork();
+  if (child == 0) {
+    ::close(fds[0]);
+    const std::string text = body();
+    [[maybe_unused]] const ssize_t n = ::write(fds[1], text.data(), text.size());
+    ::_exit(0);
+  }
+  ::close(fds[1]);
+  std::string text;
+  char buffer[512];
+  ssize_t n = 0;
+  while ((n = ::read(fds[0], buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
+  ::close(fds[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return text;
+}
+
+// Uses up every descriptor below a small limit, then frees `spare` of them.
+void ExhaustDescriptors(int spare) {
+  const rlimit limit{64, 64};
+  ::setrlimit(RLIMIT_NOFILE, &limit);
+  std::vector<int> taken;
+  for (int fd; (fd = ::open("/dev/null", O_RDONLY)) >= 0;) taken.push_back(fd);
+  for (int i = 0; i < spare && !taken.empty(); ++i) {
+    ::close(taken.back());
+    taken.pop_back();
+  }
+}
+
+TEST(FluidAudioSystemFailures, PipesThatCannotBeMade) {
+  HelperRun run("");
+  EXPECT_EQ(InChild([&] {
+              ExhaustDescriptors(0);
+              FluidAudioSubprocessBackend backend;
+              std::string error;
+              return backend.Init(run.Options(), &error) ? std::string("started") : error;
+            }),
+            "pipe(in) failed: Too many open files");
+  EXPECT_EQ(InChild([&] {
+              ExhaustDescriptors(2);
+              FluidAudioSubprocessBackend backend;
+              std::string error;
+              return backend.Init(run.Options(), &error) ? std::string("started") : error;
+            }),
+            "pipe(out) failed: Too many open files");
+  EXPECT_FALSE(run.Has("argv"));  // no helper was ever started
+}
+
+TEST(FluidAudioSystemFailures, TemporaryFileThatCannotBeMade) {
+  HelperRun run("");
+  EXPECT_EQ(InChild([&] {
+              FluidAudioSubprocessBackend backend;
+              std::string error;
+              if (!backend.Init(run.Options(), &error)) return error;
+              ExhaustDescriptors(0);
+              std::vector<DiarizationSegment> out;
+              if (backend.Process({0.1f}, 16000, &out, &error)) return std::string("processed");
+              return error + (backend.IsReady() ? " (ready)" : " (not ready)");
+            }),
+            "mkstemp failed: Too many open files (ready)");
+  EXPECT_FALSE(run.Has("requests"));
+}
+
+TEST(FluidAudioSystemFailures, ShortWavWriteIsReported) {
+  HelperRun run("");
+  const std::string text = InChild([&] {
+    FluidAudioSubprocessBackend backend;
+    std::string error;
+    if (!backend.Init(run.Options(), &error)) return error;
+    ::signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{20, 20};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::vector<DiarizationSegment> out;
+    if (backend.Process(std::vector<float>(4000, 0.1f), 16000, &out, &error)) {
+      return std::string("processed");
+    }
+    return error + (backend.IsReady() ? " (ready)" : " (not ready)");
+  });
+  EXPECT_EQ(text, "wav write failed: wav write failed (ready)");
+  EXPECT_FALSE(run.Has("requests"));
 }
 
 // --- Shutdown ---------------------------------------------------------------------
