@@ -443,6 +443,7 @@ TEST(FluidAudioSystemFailures, ShortWavWriteIsReported) {
 // --- Shutdown ---------------------------------------------------------------------
 
 struct ShutdownCase {
+  const char* name;
   const char* script;
   bool expect_sigterm;
 };
@@ -467,9 +468,12 @@ TEST_P(FluidAudioShutdown, HelperIsAlwaysGoneAfterwards) {
 
 INSTANTIATE_TEST_SUITE_P(
     Escalation, FluidAudioShutdown,
-    ::testing::Values(ShutdownCase{"", false},                      // exits at end of input
-                      ShutdownCase{"on-eof hang\n", true},          // needs SIGTERM
-                      ShutdownCase{"on-eof hang\non-sigterm ignore\n", true}));  // needs SIGKILL
+    ::testing::Values(ShutdownCase{"ExitsAtEndOfInput", "", false},
+                      ShutdownCase{"NeedsSigterm", "on-eof hang\n", true},
+                      ShutdownCase{"NeedsSigkill", "on-eof hang\non-sigterm ignore\n", true}),
+    [](const ::testing::TestParamInfo<ShutdownCase>& param_info) {
+      return std::string(param_info.param.name);
+    });
 
 TEST(FluidAudioShutdownOnInit, RepeatedInitReplacesTheHelper) {
   HelperRun first("");
