@@ -10,12 +10,6 @@
 namespace dictacore::testing {
 
 std::string BinPath(const std::string& name) { return std::string(DICTACORE_BIN_DIR) + "/" + name; }
-std::string ModelPath(const std::string& relative) {
-  return std::string(DICTACORE_MODEL_DIR) + "/" + relative;
-}
-std::string AudioPath(const std::string& relative) {
-  return std::string(DICTACORE_AUDIO_DIR) + "/" + relative;
-}
 
 std::string ToS16le(const std::vector<float>& samples) {
   std::string bytes;

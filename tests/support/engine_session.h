@@ -11,16 +11,15 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/kit.h"
 #include "tests/support/subprocess.h"
 
 namespace dictacore::testing {
 
 using Event = nlohmann::json;
 
-// Paths of the generated kit and the built programs.
+// Path of a built program.
 std::string BinPath(const std::string& name);
-std::string ModelPath(const std::string& relative);
-std::string AudioPath(const std::string& relative);
 
 // Float samples as s16le or f32le bytes.
 std::string ToS16le(const std::vector<float>& samples);
