@@ -10,19 +10,16 @@
 #include <vector>
 
 #include "engine/audio/audio_file_reader.h"
+#include "tests/support/kit.h"
 
 namespace dictacore::kit {
 
-inline std::string EmbeddingModel() {
-  return std::string(DICTACORE_MODEL_DIR) + "/speaker/embedding.onnx";
-}
-inline std::string SegmentationModel() {
-  return std::string(DICTACORE_MODEL_DIR) + "/speaker/segmentation.onnx";
-}
+inline std::string EmbeddingModel() { return testing::ModelPath("speaker/embedding.onnx"); }
+inline std::string SegmentationModel() { return testing::ModelPath("speaker/segmentation.onnx"); }
 // Clips: a_enroll, a_probe, b_enroll, b_probe (one voice each) and
 // two_voices (six alternating turns a, b, a, b, a, b).
 inline std::string ClipWav(const std::string& name) {
-  return std::string(DICTACORE_AUDIO_DIR) + "/speaker/" + name + ".wav";
+  return testing::AudioPath("speaker/" + name + ".wav");
 }
 
 inline std::vector<float> LoadClip(const std::string& name) {
@@ -39,7 +36,7 @@ struct TrueTurn {
 };
 
 inline std::vector<TrueTurn> TwoVoiceTurns() {
-  std::ifstream in(std::string(DICTACORE_AUDIO_DIR) + "/speaker/manifest.json");
+  std::ifstream in(testing::AudioPath("speaker/manifest.json"));
   std::vector<TrueTurn> turns;
   if (!in) return turns;
   const nlohmann::json manifest = nlohmann::json::parse(in, nullptr, false);

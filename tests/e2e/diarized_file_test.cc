@@ -6,7 +6,6 @@
 // so the VAD hears one group across the speaker changes).
 #include <gtest/gtest.h>
 
-#include <fstream>
 #include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
@@ -15,6 +14,7 @@
 #include "engine/diarization/fluidaudio_subprocess_backend.h"
 #include "engine/text/utf8_punct.h"
 #include "tests/support/engine_session.h"
+#include "tests/support/kit.h"
 
 namespace dictacore {
 namespace {
@@ -37,11 +37,8 @@ struct Utterance {
 };
 
 std::vector<Utterance> Conversation() {
-  std::ifstream in(AudioPath("manifest.json"));
-  const nlohmann::json manifest = nlohmann::json::parse(in, nullptr, false);
   std::vector<Utterance> utterances;
-  if (manifest.is_discarded()) return utterances;
-  for (const auto& u : manifest["files"]["two_voices"]["utterances"]) {
+  for (const auto& u : testing::KitFile("two_voices").at("utterances")) {
     Utterance utterance{u["start"].get<double>(), u["end"].get<double>(),
                         u["speaker"].get<std::string>(), ""};
     for (const auto& w : u["words"]) {
@@ -99,13 +96,12 @@ class DiarizedFile : public ::testing::Test {
     std::vector<std::string> args = {
         BinPath("dictacore"), "--manual-mode",
         "--wav-input", AudioPath("two_voices.wav"),
-        "--second-model", ModelPath("sense-voice/model.onnx"),
-        "--second-tokens", ModelPath("sense-voice/tokens.txt"),
         "--silero-vad-model", ModelPath("silero/silero_vad_v5.onnx"),
         "--ct-transformer", ModelPath("punct/model.onnx"),
         "--diarization",
         "--diarization-segmentation-model", ModelPath("speaker/segmentation.onnx"),
         "--diarization-embedding-model", ModelPath("speaker/embedding.onnx")};
+    for (const std::string& arg : testing::SenseVoiceArgs()) args.push_back(arg);
     if (speaker_id) {
       for (const char* arg : {"--speaker-id", "--speaker-embedding-model"}) args.push_back(arg);
       args.push_back(ModelPath("speaker/embedding.onnx"));

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/common/scoped_temp_dir.h"
+#include "tests/support/kit.h"
 #include "tests/support/subprocess.h"
 
 namespace dictacore {
@@ -24,11 +25,9 @@ using testing::RunProcess;
 using testing::SplitLines;
 
 const std::string kDictacore = std::string(DICTACORE_BIN_DIR) + "/dictacore";
-const std::string kEmbeddingModel = std::string(DICTACORE_MODEL_DIR) + "/speaker/embedding.onnx";
+const std::string kEmbeddingModel = testing::ModelPath("speaker/embedding.onnx");
 
-std::string Clip(const std::string& name) {
-  return std::string(DICTACORE_AUDIO_DIR) + "/speaker/" + name + ".wav";
-}
+std::string Clip(const std::string& name) { return testing::AudioPath("speaker/" + name + ".wav"); }
 
 std::string Md5sum(const std::string& path) {
   const ProcessResult result = RunProcess({"/usr/bin/md5sum", path});
