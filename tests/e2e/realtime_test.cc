@@ -15,6 +15,7 @@ namespace {
 
 using testing::AudioPath;
 using testing::EngineSession;
+using testing::Silence;
 using testing::Event;
 using testing::KitFile;
 using testing::LoadWav;
@@ -34,10 +35,6 @@ std::vector<std::string> RealtimeArgs(std::vector<std::string> extra = {}) {
   args.insert(args.end(), common.begin(), common.end());
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
-}
-
-std::vector<float> Silence(double seconds) {
-  return std::vector<float>(static_cast<size_t>(seconds * 16000), 0.0f);
 }
 
 std::vector<float> Clip(const std::string& name, double from, double to) {

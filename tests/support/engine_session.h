@@ -21,6 +21,11 @@ using Event = nlohmann::json;
 // Path of a built program.
 std::string BinPath(const std::string& name);
 
+// `seconds` of digital silence at 16 kHz.
+inline std::vector<float> Silence(double seconds) {
+  return std::vector<float>(static_cast<size_t>(seconds * 16000), 0.0f);
+}
+
 // Float samples as s16le or f32le bytes.
 std::string ToS16le(const std::vector<float>& samples);
 std::string ToF32le(const std::vector<float>& samples);
