@@ -73,6 +73,14 @@ void StopSession(const Options& options, OfflineDecoderBackend* decoder, PuncBac
   }
 }
 
+void SwitchMode(const std::string& mode, EventEmitter* emitter, SharedState* shared) {
+  {
+    std::lock_guard<std::mutex> lock(shared->mode_mutex);
+    shared->mode = mode;
+  }
+  emitter->EmitLog("Mode switched to " + mode);
+}
+
 void SetPartialInterval(const Options& options, double seconds, EventEmitter* emitter,
                         SharedState* shared) {
   const uint32_t step = SinglePartialStepSamples(seconds, options.sample_rate);
@@ -99,6 +107,19 @@ std::optional<double> ParseSetPartialInterval(const std::string& line) {
   const double seconds = std::strtod(value.c_str(), &end);
   if (end == value.c_str()) return std::nullopt;
   return seconds;
+}
+
+SessionCommand ClassifyCommandLine(const std::string& line) {
+  using Kind = SessionCommand::Kind;
+  if (line.empty()) return {Kind::kEmpty};
+  if (line == "start") return {Kind::kStart};
+  if (line == "stop") return {Kind::kStop};
+  if (line == "quit") return {Kind::kQuit};
+  if (line == "manual" || line == "auto") return {Kind::kMode};
+  if (const auto seconds = ParseSetPartialInterval(line)) {
+    return {Kind::kSetPartialInterval, *seconds};
+  }
+  return {Kind::kUnknown};
 }
 
 void WaitForPcmDrainBeforeStopDecode(const Options& options, EventEmitter* emitter,
@@ -134,25 +155,29 @@ void CommandLoop(const Options& options, OfflineDecoderBackend* decoder, PuncBac
   if (shared->quit.load()) return;
   std::string line;
   while (!shared->quit.load() && std::getline(std::cin, line)) {
-    if (line.empty()) continue;
-    if (line == "start") {
-      StartSession(emitter, shared, audio);
-    } else if (line == "stop") {
-      StopSession(options, decoder, punc, diarization, identifier, emitter, shared, audio);
-    } else if (line == "quit") {
-      shared->quit = true;
-      emitter->EmitLog("Quit requested");
-      return;
-    } else if (line == "manual" || line == "auto") {
-      {
-        std::lock_guard<std::mutex> lock(shared->mode_mutex);
-        shared->mode = line;
-      }
-      emitter->EmitLog("Mode switched to " + line);
-    } else if (const auto seconds = ParseSetPartialInterval(line)) {
-      SetPartialInterval(options, *seconds, emitter, shared);
-    } else {
-      emitter->EmitLog("Unknown command: " + line);
+    const SessionCommand command = ClassifyCommandLine(line);
+    switch (command.kind) {
+      case SessionCommand::Kind::kEmpty:
+        break;
+      case SessionCommand::Kind::kStart:
+        StartSession(emitter, shared, audio);
+        break;
+      case SessionCommand::Kind::kStop:
+        StopSession(options, decoder, punc, diarization, identifier, emitter, shared, audio);
+        break;
+      case SessionCommand::Kind::kQuit:
+        shared->quit = true;
+        emitter->EmitLog("Quit requested");
+        return;
+      case SessionCommand::Kind::kMode:
+        SwitchMode(line, emitter, shared);
+        break;
+      case SessionCommand::Kind::kSetPartialInterval:
+        SetPartialInterval(options, command.seconds, emitter, shared);
+        break;
+      case SessionCommand::Kind::kUnknown:
+        emitter->EmitLog("Unknown command: " + line);
+        break;
     }
   }
 }

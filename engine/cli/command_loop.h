@@ -33,6 +33,16 @@ void WaitForPcmDrainBeforeStopDecode(const Options& options, EventEmitter* emitt
 // line is not one.
 std::optional<double> ParseSetPartialInterval(const std::string& line);
 
+// What one line of standard input asks the command thread to do. Lines are
+// taken exactly as read: no trimming, no case folding.
+struct SessionCommand {
+  enum class Kind { kEmpty, kStart, kStop, kQuit, kMode, kSetPartialInterval, kUnknown };
+  Kind kind = Kind::kUnknown;
+  double seconds = 0.0;  // the value of a kSetPartialInterval line
+};
+
+SessionCommand ClassifyCommandLine(const std::string& line);
+
 }  // namespace dictacore
 
 #endif  // DICTACORE_ENGINE_CLI_COMMAND_LOOP_H_

@@ -38,6 +38,23 @@ TEST(SetCommand, ParsesThreeWhitespaceSeparatedItems) {
   EXPECT_FALSE(ParseSetPartialInterval(""));
 }
 
+TEST(SetCommand, LinesAreClassifiedExactlyAsRead) {
+  using Kind = SessionCommand::Kind;
+  EXPECT_EQ(ClassifyCommandLine("").kind, Kind::kEmpty);
+  EXPECT_EQ(ClassifyCommandLine("start").kind, Kind::kStart);
+  EXPECT_EQ(ClassifyCommandLine("stop").kind, Kind::kStop);
+  EXPECT_EQ(ClassifyCommandLine("quit").kind, Kind::kQuit);
+  EXPECT_EQ(ClassifyCommandLine("manual").kind, Kind::kMode);
+  EXPECT_EQ(ClassifyCommandLine("auto").kind, Kind::kMode);
+  for (const char* line : {"START", "start ", " start", "start\r", "stop\r", "quit!", " ",
+                           "set single-partial-interval", "Auto"}) {
+    EXPECT_EQ(ClassifyCommandLine(line).kind, Kind::kUnknown) << line;
+  }
+  const SessionCommand set = ClassifyCommandLine("set single-partial-interval 0.05 more");
+  EXPECT_EQ(set.kind, Kind::kSetPartialInterval);
+  EXPECT_EQ(set.seconds, 0.05);
+}
+
 TEST(SingleModelLimits, DefaultsAndFallbacks) {
   Options options;
   SingleModelLimits limits = MakeSingleModelLimits(options);

@@ -199,6 +199,30 @@ bool ParseHelperSegmentLine(const std::string& line, double* start, double* end,
   return true;
 }
 
+void HelperResponseTurns::AddLine(const std::string& line) {
+  double start = 0.0;
+  double end = 0.0;
+  std::string label;
+  if (!ParseHelperSegmentLine(line, &start, &end, &label)) return;
+  if (!(start < end)) return;
+  auto it = labels_.find(label);
+  if (it == labels_.end()) {
+    it = labels_.emplace(label, SpeakerLabel(static_cast<int>(labels_.size()))).first;
+  }
+  turns_.push_back({start, end, it->second});
+}
+
+std::vector<DiarizationSegment> HelperResponseTurns::TakeSorted() {
+  std::vector<DiarizationSegment> sorted = std::move(turns_);
+  turns_.clear();
+  labels_.clear();
+  std::stable_sort(sorted.begin(), sorted.end(),
+                   [](const DiarizationSegment& a, const DiarizationSegment& b) {
+                     return a.start < b.start;
+                   });
+  return sorted;
+}
+
 struct FluidAudioSubprocessBackend::Impl {
   pid_t pid = -1;
   int to_helper = -1;
@@ -351,35 +375,21 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     return false;
   }
 
-  std::map<std::string, std::string> labels;
+  HelperResponseTurns turns;
   std::string line;
   for (;;) {
     if (!ReadLine(impl_->from_helper, &line)) {
       // A broken exchange yields no turns: the caller must not mistake a
       // partial answer for the whole recording.
-      out->clear();
-      Fail(error, "diarization helper closed stdout before DONE");
       ::unlink(wav_path.c_str());
       impl_->ready = false;
-      return false;
+      return Fail(error, "diarization helper closed stdout before DONE");
     }
     if (line == "DONE") break;
-    double start = 0.0;
-    double end = 0.0;
-    std::string label;
-    if (!ParseHelperSegmentLine(line, &start, &end, &label)) continue;
-    if (!(start < end)) continue;
-    auto it = labels.find(label);
-    if (it == labels.end()) {
-      it = labels.emplace(label, SpeakerLabel(static_cast<int>(labels.size()))).first;
-    }
-    out->push_back({start, end, it->second});
+    turns.AddLine(line);
   }
   ::unlink(wav_path.c_str());
-  std::stable_sort(out->begin(), out->end(),
-                   [](const DiarizationSegment& a, const DiarizationSegment& b) {
-                     return a.start < b.start;
-                   });
+  *out = turns.TakeSorted();
   return true;
 }
 

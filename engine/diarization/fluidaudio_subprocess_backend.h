@@ -4,6 +4,7 @@
 #ifndef DICTACORE_ENGINE_DIARIZATION_FLUIDAUDIO_SUBPROCESS_BACKEND_H_
 #define DICTACORE_ENGINE_DIARIZATION_FLUIDAUDIO_SUBPROCESS_BACKEND_H_
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,6 +52,21 @@ std::string BuildHelperRequestLine(const std::string& wav_path);
 // fewer than two tabs, or a time that is not a finite decimal number.
 bool ParseHelperSegmentLine(const std::string& line, double* start, double* end,
                             std::string* label);
+
+// The turns of one helper response, collected line by line up to "DONE".
+// Lines that are not turns and turns that do not start before they end are
+// skipped; helper labels become SPEAKER_00, SPEAKER_01, ... in the order the
+// helper first reports them.
+class HelperResponseTurns {
+ public:
+  void AddLine(const std::string& line);
+  // The turns sorted by start (equal starts keep the helper's order).
+  std::vector<DiarizationSegment> TakeSorted();
+
+ private:
+  std::map<std::string, std::string> labels_;
+  std::vector<DiarizationSegment> turns_;
+};
 
 }  // namespace dictacore
 

@@ -509,6 +509,24 @@ TEST(ParseHelperSegmentLine, FieldsAndLabel) {
   EXPECT_FALSE(ParseHelperSegmentLine("-inf\t2\tA", &start, &end, &label));
 }
 
+TEST(HelperResponseTurns, EqualStartsKeepTheHelpersOrderAndTakingStartsAfresh) {
+  HelperResponseTurns turns;
+  turns.AddLine("2\t3\tB");
+  turns.AddLine("1\t4\tA");
+  turns.AddLine("1\t2\tC");
+  turns.AddLine("1\t1\tD");
+  std::vector<DiarizationSegment> sorted = turns.TakeSorted();
+  ASSERT_EQ(sorted.size(), 3u);
+  EXPECT_EQ(sorted[0].speaker, "SPEAKER_01");
+  EXPECT_EQ(sorted[0].end, 4.0);
+  EXPECT_EQ(sorted[1].speaker, "SPEAKER_02");
+  EXPECT_EQ(sorted[2].speaker, "SPEAKER_00");
+  turns.AddLine("0\t1\tC");
+  sorted = turns.TakeSorted();
+  ASSERT_EQ(sorted.size(), 1u);
+  EXPECT_EQ(sorted[0].speaker, "SPEAKER_00");
+}
+
 TEST(ReadLine, DropsCarriageReturnsAndStopsAtTheLimit) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
