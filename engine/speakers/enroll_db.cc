@@ -4,13 +4,16 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <map>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "engine/common/posix_io.h"
@@ -33,6 +36,10 @@ std::string RestAfterToken(const std::string& line, const std::string& token) {
   if (!rest.empty() && rest.front() == ' ') rest.erase(0, 1);
   while (!rest.empty() && (rest.back() == ' ' || rest.back() == '\r')) rest.pop_back();
   return rest;
+}
+
+bool AllFinite(const std::vector<float>& values) {
+  return std::all_of(values.begin(), values.end(), [](float v) { return std::isfinite(v); });
 }
 
 std::string AtLine(int line_number) { return " at line " + std::to_string(line_number); }
@@ -120,12 +127,44 @@ bool ParseLine(const std::string& line, int line_number, ParseState* state, std:
     }
     float value = 0.0f;
     while (in >> value) sample.embedding.push_back(value);
-    if (sample.embedding.size() == static_cast<size_t>(state->dim)) {
+    // Only the first value can be infinite or NaN (the stream reads neither);
+    // such a voiceprint would not survive the next write, so it is dropped
+    // here like a line with the wrong count.
+    if (sample.embedding.size() == static_cast<size_t>(state->dim) &&
+        AllFinite(sample.embedding)) {
       state->entries[static_cast<size_t>(state->current)].samples.push_back(std::move(sample));
     }
     return true;
   }
   return true;  // any other first token is ignored
+}
+
+// The order in which the entries are written. A "speaker" line selects the
+// first entry of that name and an "id" line starts another entry only once the
+// current one holds a voiceprint, so an entry without voiceprints that comes
+// first among entries of its name would absorb the next one on loading. The
+// first entry of that name with voiceprints is written ahead of it instead;
+// every other entry keeps its place.
+std::vector<const EnrollEntry*> WriteOrder(const std::vector<EnrollEntry>& entries) {
+  std::vector<const EnrollEntry*> order;
+  order.reserve(entries.size());
+  std::vector<bool> placed(entries.size(), false);
+  std::set<std::string> names;
+  for (size_t i = 0; i < entries.size(); ++i) {
+    if (placed[i]) continue;
+    const bool first_of_name = names.insert(entries[i].name).second;
+    if (first_of_name && entries[i].samples.empty()) {
+      for (size_t j = i + 1; j < entries.size(); ++j) {
+        if (entries[j].name != entries[i].name || entries[j].samples.empty()) continue;
+        order.push_back(&entries[j]);
+        placed[j] = true;
+        break;
+      }
+    }
+    order.push_back(&entries[i]);
+    placed[i] = true;
+  }
+  return order;
 }
 
 std::string FormatDatabase(int dim, const std::vector<EnrollEntry>& entries) {
@@ -134,7 +173,8 @@ std::string FormatDatabase(int dim, const std::vector<EnrollEntry>& entries) {
   // would not load again.
   if (dim > 0) out += "dim " + std::to_string(dim) + "\n";
   char value[64];
-  for (const EnrollEntry& entry : entries) {
+  for (const EnrollEntry* written : WriteOrder(entries)) {
+    const EnrollEntry& entry = *written;
     out += "speaker " + entry.name + "\n";
     out += "id " + entry.id + "\n";
     for (const EnrollSample& sample : entry.samples) {
@@ -277,6 +317,17 @@ bool LoadEnrollDb(const std::string& path, int* dim, std::vector<EnrollEntry>* e
   }
   for (EnrollEntry& entry : state.entries) {
     if (entry.id.empty()) entry.id = GenerateUuidV4();
+    // A dim line that changed the dimension leaves the voiceprints read
+    // before it with the old length. A database has one dimension (the file
+    // cannot even write two), so they go like any emb line of the wrong
+    // length instead of vanishing at the next edit.
+    std::vector<EnrollSample>& samples = entry.samples;
+    samples.erase(std::remove_if(samples.begin(), samples.end(),
+                                 [&](const EnrollSample& sample) {
+                                   return sample.embedding.size() !=
+                                          static_cast<size_t>(state.dim);
+                                 }),
+                  samples.end());
   }
   if (dim != nullptr) *dim = state.dim;
   if (entries != nullptr) *entries = std::move(state.entries);
@@ -346,6 +397,10 @@ bool AppendEnrollEmbedding(const std::string& path, const std::string& speaker_i
   }
   if (embedding.empty()) {
     return Fail(error, "register embedding is empty");
+  }
+  // The file could store it, but no load would ever give it back.
+  if (!AllFinite(embedding)) {
+    return Fail(error, "register embedding is not finite");
   }
   if (!CheckNoLineBreak(name, "speaker name", error) ||
       !CheckNoLineBreak(speaker_id, "speaker id", error)) {

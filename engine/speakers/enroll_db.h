@@ -24,7 +24,8 @@ struct EnrollEntry {
 };
 
 // Outputs are cleared at entry; `dim` and `entries` may be null. A missing
-// file is an empty database (dimension 0).
+// file is an empty database (dimension 0). Voiceprints whose length is not the
+// file's (last) dimension, or that hold an infinite or NaN value, are dropped.
 bool LoadEnrollDb(const std::string& path, int* dim, std::vector<EnrollEntry>* entries,
                   std::string* error);
 
@@ -38,7 +39,8 @@ bool WriteEnrollDb(const std::string& path, int dim, const std::vector<EnrollEnt
 // Adds one voiceprint: to the entry with `speaker_id` (renaming it to `name`)
 // or, when `speaker_id` is empty, as a new speaker. When `md5` is already in
 // the database nothing is written and `already_present` is set. `id_out`
-// receives the id used. `already_present` and `id_out` may be null.
+// receives the id used. `already_present` and `id_out` may be null. An
+// embedding with an infinite or NaN value is refused.
 bool AppendEnrollEmbedding(const std::string& path, const std::string& speaker_id,
                            const std::string& name, const std::string& md5,
                            const std::vector<float>& embedding, std::string* error,

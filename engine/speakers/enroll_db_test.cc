@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <regex>
 #include <string>
 #include <thread>
@@ -253,6 +255,52 @@ TEST_F(EnrollDbTest, ShortVoiceprintInA192DimensionDatabaseIsDropped) {
   ASSERT_TRUE(loaded.ok) << loaded.error;
   ASSERT_EQ(loaded.entries.size(), 1u);
   EXPECT_TRUE(loaded.entries[0].samples.empty());
+}
+
+// A dim line that changes the dimension: the voiceprints read before it no
+// longer fit and are dropped at once, so that no later rewrite loses them
+// behind the caller's back and every voiceprint has the database's length.
+TEST_F(EnrollDbTest, VoiceprintsOfAnEarlierDimensionAreDroppedWhenLoaded) {
+  const std::string path = WriteDb(
+      "speaker-enroll v2\ndim 1\nspeaker Gil\nid g\nemb - 1\ndim 2\nemb - 3 4\n"
+      "speaker Hal\nid h\nemb - 5 6\n");
+  const Loaded loaded = Load(path);
+  ASSERT_TRUE(loaded.ok) << loaded.error;
+  EXPECT_EQ(loaded.dim, 2);
+  ASSERT_EQ(loaded.entries.size(), 2u);
+  ASSERT_EQ(loaded.entries[0].samples.size(), 1u);
+  EXPECT_EQ(loaded.entries[0].samples[0].embedding, (std::vector<float>{3, 4}));
+  ASSERT_EQ(loaded.entries[1].samples.size(), 1u);
+
+  ASSERT_TRUE(MigrateEnrollDb(path, nullptr));
+  const Loaded migrated = Load(path);
+  ASSERT_EQ(migrated.entries.size(), 2u);
+  EXPECT_EQ(migrated.entries[0].samples.size(), 1u);
+  EXPECT_EQ(migrated.entries[1].samples.size(), 1u);
+}
+
+// The stream reads neither infinities nor NaN, so a voiceprint holding one
+// could be written but never read back: the loader drops it (only a first
+// value can carry one) and an append refuses it without touching the file.
+TEST_F(EnrollDbTest, VoiceprintsThatCannotBeReadBackAreDroppedOrRefused) {
+  const std::string path = WriteDb(
+      "speaker-enroll v2\ndim 2\nspeaker A\nid a\nemb inf 1\nemb nan 2\nemb -inf 0\n"
+      "emb 1 2\n");
+  const Loaded loaded = Load(path);
+  ASSERT_TRUE(loaded.ok) << loaded.error;
+  ASSERT_EQ(loaded.entries.size(), 1u);
+  ASSERT_EQ(loaded.entries[0].samples.size(), 1u);
+  EXPECT_EQ(loaded.entries[0].samples[0].embedding, (std::vector<float>{1, 2}));
+
+  const std::string before = ReadWholeFile(path);
+  for (float bad : {std::nanf(""), std::numeric_limits<float>::infinity()}) {
+    std::string error;
+    bool present = true;
+    EXPECT_FALSE(AppendEnrollEmbedding(path, "", "B", "", {bad, 1.0f}, &error, &present, nullptr));
+    EXPECT_EQ(error, "register embedding is not finite");
+    EXPECT_FALSE(present);
+  }
+  EXPECT_EQ(ReadWholeFile(path), before);
 }
 
 TEST_F(EnrollDbTest, OtherLinesAreIgnoredButCounted) {
@@ -655,6 +703,41 @@ TEST_F(EnrollDbTest, RenameById) {
   const Loaded loaded = Load(DbPath());
   EXPECT_EQ(loaded.entries[1].name, "Annabel Lee");
   EXPECT_EQ(loaded.entries[0].name, "Bob");
+}
+
+// A speaker without voiceprints that is the first of its name would absorb
+// the next speaker of that name on loading (an id line replaces the id until
+// a voiceprint follows). Giving another speaker its name must not make either
+// of them disappear.
+TEST_F(EnrollDbTest, TakingTheNameOfASpeakerWithoutVoiceprintsKeepsBoth) {
+  const std::string path = WriteDb(
+      "speaker-enroll v2\ndim 1\nspeaker Hal\nid h\nspeaker Ida\nid i\nemb - 1\n");
+  bool found = false;
+  ASSERT_TRUE(RenameEnrollById(path, "i", "Hal", &found, nullptr));
+  EXPECT_TRUE(found);
+  Loaded loaded = Load(path);
+  ASSERT_EQ(loaded.entries.size(), 2u);
+  EXPECT_EQ(loaded.entries[0].id, "i");
+  EXPECT_EQ(loaded.entries[0].samples.size(), 1u);
+  EXPECT_EQ(loaded.entries[1].id, "h");
+  EXPECT_EQ(loaded.entries[1].name, "Hal");
+
+  // The same through a registration under an existing id.
+  WriteDb("speaker-enroll v2\ndim 1\nspeaker Hal\nid h\nspeaker Bob\nid b\nemb - 1\n");
+  ASSERT_TRUE(AppendEnrollEmbedding(path, "b", "Hal", "", {2.0f}, nullptr, nullptr, nullptr));
+  loaded = Load(path);
+  ASSERT_EQ(loaded.entries.size(), 2u);
+  EXPECT_EQ(loaded.entries[0].id, "b");
+  EXPECT_EQ(loaded.entries[0].samples.size(), 2u);
+  EXPECT_EQ(loaded.entries[1].id, "h");
+
+  // A speaker without voiceprints that is not first keeps its place.
+  WriteDb("speaker-enroll v2\ndim 1\nspeaker Ann\nid a\nemb - 1\nspeaker Ann\nid x\n"
+          "speaker Cy\nid c\nemb - 2\n");
+  ASSERT_TRUE(MigrateEnrollDb(path, nullptr));
+  EXPECT_EQ(ReadWholeFile(path),
+            "speaker-enroll v2\ndim 1\nspeaker Ann\nid a\nemb - 1.000000000e+00\nspeaker Ann\n"
+            "id x\nspeaker Cy\nid c\nemb - 2.000000000e+00\n");
 }
 
 TEST_F(EnrollDbTest, EditsStopAtAnUnloadableDatabase) {
