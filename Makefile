@@ -4,6 +4,7 @@
 # Further targets:
 #   make test-asan   the whole suite built with AddressSanitizer + UBSan (build-asan/)
 #   make test-tsan   the live-mode tests built with ThreadSanitizer (build-tsan/)
+#   make fuzz-short  the libFuzzer targets (clang, build-fuzz/): seeds, then a short pass each
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
@@ -23,7 +24,10 @@ SANITIZER_ENV = \
 # std::lock_guard).
 LIVE_TESTS = LiveSession|Realtime|SingleModel|PcmPipeReader|SinglePartialStep|SetCommand
 
-.PHONY: all deps configure build test demo clean test-asan test-tsan
+FUZZ_BUILD_DIR ?= build-fuzz
+FUZZ_SECONDS ?= 35
+
+.PHONY: all deps configure build test demo clean test-asan test-tsan fuzz-short
 
 all: build
 
@@ -51,5 +55,11 @@ test-tsan:
 	  CMAKE_FLAGS="-DDICTACORE_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo" \
 	  CTEST_FLAGS="-R '$(LIVE_TESTS)'"
 
+fuzz-short: deps
+	@cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+	  -DDICTACORE_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(FUZZ_BUILD_DIR) --target fuzzers -j $(JOBS)
+	@tests/fuzz/run_fuzzers.sh $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
