@@ -47,9 +47,9 @@ for name in "${targets[@]}"; do
     status=FAILED
     failed+=("$name")
   fi
-  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
-  coverage=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" | tail -n 1 || true)
-  corpus=$(find "$work" -type f | wc -l)
+  runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" 2>/dev/null | tail -n 1 || true)
+  coverage=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' "$log" 2>/dev/null | tail -n 1 || true)
+  corpus=$(find "$work" -type f 2>/dev/null | wc -l)
   echo "fuzz: $name $status runs=${runs:-?} ${coverage:-cov: ?} corpus=$corpus time=${seconds}s"
   if [ "$status" != ok ]; then
     grep -E 'ERROR|invariant failed|runtime error|SUMMARY|Test unit written' "$log" | head -n 20 >&2 || true
