@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "engine/audio/audio_file_reader.h"
 
@@ -41,11 +42,27 @@ std::vector<float> LoadWav(const std::string& path) {
   return samples;
 }
 
+namespace {
+
+Subprocess::Config WithEngineArgs(Subprocess::Config spawn, const std::vector<std::string>& args) {
+  spawn.argv = args;
+  spawn.argv.insert(spawn.argv.begin(), BinPath("dictacore"));
+  return spawn;
+}
+
+Subprocess::Config PipeOnly(bool audio_pipe) {
+  Subprocess::Config spawn;
+  spawn.audio_pipe = audio_pipe;
+  return spawn;
+}
+
+}  // namespace
+
 EngineSession::EngineSession(std::vector<std::string> args, bool audio_pipe)
-    : process_([&] {
-        args.insert(args.begin(), BinPath("dictacore"));
-        return Subprocess::Config{args, audio_pipe};
-      }()) {}
+    : EngineSession(std::move(args), PipeOnly(audio_pipe)) {}
+
+EngineSession::EngineSession(std::vector<std::string> args, Subprocess::Config spawn)
+    : process_(WithEngineArgs(std::move(spawn), args)) {}
 
 void EngineSession::SendAudio(const std::vector<float>& samples, bool f32, bool realtime,
                               double chunk_seconds) {
@@ -178,10 +195,13 @@ std::vector<std::string> EngineRun::Logs() const { return LogMessages(events); }
 bool EngineRun::HasLog(const std::string& prefix) const { return AnyLogStartsWith(events, prefix); }
 
 EngineRun RunEngine(const std::vector<std::string>& args, const std::string& input) {
-  std::vector<std::string> argv = args;
-  argv.insert(argv.begin(), BinPath("dictacore"));
+  return RunEngine(args, Subprocess::Config(), input);
+}
+
+EngineRun RunEngine(const std::vector<std::string>& args, Subprocess::Config spawn,
+                    const std::string& input) {
   EngineRun run;
-  run.result = RunProcess(argv, input);
+  run.result = RunProcess(WithEngineArgs(std::move(spawn), args), input);
   for (const std::string& line : SplitLines(run.result.out)) {
     try {
       Event event = Event::parse(line);

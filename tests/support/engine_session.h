@@ -31,6 +31,8 @@ std::vector<float> LoadWav(const std::string& path);
 class EngineSession {
  public:
   explicit EngineSession(std::vector<std::string> args, bool audio_pipe = true);
+  // Spawned as `spawn` says; its argv is replaced by the program and `args`.
+  EngineSession(std::vector<std::string> args, Subprocess::Config spawn);
 
   // Writes audio as fast as the pipe takes it, or paced like a microphone
   // (`realtime`: chunks of `chunk_seconds` at wall-clock speed).
@@ -49,6 +51,7 @@ class EngineSession {
   bool SendAndSync(const std::vector<float>& audio);
   void CloseStdin() { process_.CloseStdin(); }
   void CloseAudio() { process_.CloseAudio(); }
+  void CloseStdout() { process_.CloseStdout(); }
 
   // Reads events until one matches; nothing when the output ends or the
   // timeout passes. Every event read is kept in events().
@@ -91,6 +94,8 @@ struct EngineRun {
   bool HasLog(const std::string& prefix) const;
 };
 EngineRun RunEngine(const std::vector<std::string>& args, const std::string& input = "");
+EngineRun RunEngine(const std::vector<std::string>& args, Subprocess::Config spawn,
+                    const std::string& input = "");
 
 }  // namespace dictacore::testing
 
