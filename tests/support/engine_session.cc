@@ -188,6 +188,18 @@ bool EngineSession::HasLog(const std::string& prefix) const {
   return AnyLogStartsWith(events_, prefix);
 }
 
+std::vector<std::string> EngineSession::CommandLogs() const {
+  std::vector<std::string> logs;
+  bool after_ready = false;
+  for (const Event& e : events_) {
+    if (e["type"] == "ready") after_ready = true;
+    if (after_ready && e["type"] == "log" && e["message"] != "PCM pipe closed") {
+      logs.push_back(e["message"]);
+    }
+  }
+  return logs;
+}
+
 std::vector<Event> EngineRun::OfType(const std::string& type) const {
   return SelectType(events, type);
 }

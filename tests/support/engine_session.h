@@ -39,6 +39,9 @@ class EngineSession {
   void SendAudio(const std::vector<float>& samples, bool f32 = false, bool realtime = false,
                  double chunk_seconds = 0.1);
   void SendCommand(const std::string& line);
+  // Raw bytes on standard input (no line feed added); false when the engine
+  // no longer reads it. May run on its own thread while events are read.
+  bool WriteStdin(const std::string& data) { return process_.WriteStdin(data); }
 
   // "start" for session `seq`, then one chunk of silence read on its own, so
   // that no byte of the session is dropped with the bytes pending from before
@@ -73,6 +76,10 @@ class EngineSession {
   std::vector<Event> OfType(const std::string& type) const;
   std::vector<std::string> Logs() const;
   bool HasLog(const std::string& prefix) const;
+  // Log messages after "ready" without "PCM pipe closed": whether the audio
+  // thread reports the closed pipe depends on whether it was already reading
+  // when the session ended.
+  std::vector<std::string> CommandLogs() const;
 
  private:
   void Keep(const std::string& line);
