@@ -13,6 +13,7 @@
 #include <random>
 #include <sstream>
 
+#include "engine/common/line_reader.h"
 #include "engine/common/posix_io.h"
 #include "engine/common/strings.h"
 #include "engine/speakers/md5.h"
@@ -280,8 +281,15 @@ bool LoadEnrollDb(const std::string& path, int* dim, std::vector<EnrollEntry>* e
   ParseState state;
   std::string line;
   int line_number = 0;
-  while (std::getline(file, line)) {
+  for (LineStatus status;
+       (status = ReadBoundedLine(file, kMaxEnrollDbLineBytes, &line)) != LineStatus::kEnd;) {
     ++line_number;
+    // Not read whole, the line cannot be taken or safely dropped (a later
+    // rewrite would lose it), so the database does not load.
+    if (status == LineStatus::kTooLong) {
+      SetError(error, "line too long at line " + std::to_string(line_number));
+      return false;
+    }
     if (!ParseLine(line, line_number, &state, error)) return false;
   }
   if (!state.entries.empty() && !state.header_seen) {
