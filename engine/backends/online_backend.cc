@@ -1,5 +1,6 @@
 #include "engine/backends/online_backend.h"
 
+#include "engine/backends/model_files.h"
 #include "engine/backends/sherpa_handles.h"
 #include "engine/common/strings.h"
 #include "engine/common/error.h"
@@ -59,8 +60,11 @@ bool OnlineBackend::Init(const OnlineInitOptions& options, std::string* error) {
   config.rule2_min_trailing_silence = o.rule2_min_trailing_silence;
   config.rule3_min_utterance_length = o.rule3_min_utterance_length;
 
-  impl_->recognizer.reset(SherpaOnnxCreateOnlineRecognizer(&config));
-  if (!impl_->recognizer) return Fail(error, "SherpaOnnxCreateOnlineRecognizer() failed");
+  if (!CallToolkit(
+          &impl_->recognizer, "SherpaOnnxCreateOnlineRecognizer",
+          [&config] { return SherpaOnnxCreateOnlineRecognizer(&config); }, error)) {
+    return false;
+  }
   impl_->stream.reset(SherpaOnnxCreateOnlineStream(impl_->recognizer.get()));
   if (!impl_->stream) {
     impl_->recognizer.reset();

@@ -1,5 +1,6 @@
 #include "engine/backends/punc_backend.h"
 
+#include "engine/backends/model_files.h"
 #include "engine/backends/sherpa_handles.h"
 #include "engine/common/error.h"
 
@@ -25,11 +26,9 @@ bool PuncBackend::Init(const PuncInitOptions& options, std::string* error) {
   config.model.num_threads = options.num_threads < 1 ? 1 : options.num_threads;
   config.model.debug = 0;
   config.model.provider = impl_->options.provider.c_str();
-  impl_->punctuation.reset(SherpaOnnxCreateOfflinePunctuation(&config));
-  if (!impl_->punctuation) {
-    return Fail(error, "SherpaOnnxCreateOfflinePunctuation() failed");
-  }
-  return true;
+  return CallToolkit(
+      &impl_->punctuation, "SherpaOnnxCreateOfflinePunctuation",
+      [&config] { return SherpaOnnxCreateOfflinePunctuation(&config); }, error);
 }
 
 bool PuncBackend::IsReady() const { return impl_ && impl_->punctuation; }

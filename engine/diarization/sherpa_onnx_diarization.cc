@@ -5,6 +5,7 @@
 #include <map>
 #include <utility>
 
+#include "engine/backends/model_files.h"
 #include "engine/backends/sherpa_handles.h"
 
 namespace dictacore {
@@ -123,16 +124,9 @@ bool SherpaOnnxDiarizationBackend::Init(const DiarizationInitOptions& options,
   }
   const SherpaOnnxOfflineSpeakerDiarizationConfig config =
       MakeDiarizationConfig(impl_->options, segmentation, embedding);
-  try {
-    impl_->handle.reset(SherpaOnnxCreateOfflineSpeakerDiarization(&config));
-  } catch (...) {
-    impl_->handle.reset();
-  }
-  if (!impl_->handle) {
-    SetError(error, "SherpaOnnxCreateOfflineSpeakerDiarization() failed");
-    return false;
-  }
-  return true;
+  return CallToolkit(
+      &impl_->handle, "SherpaOnnxCreateOfflineSpeakerDiarization",
+      [&config] { return SherpaOnnxCreateOfflineSpeakerDiarization(&config); }, error);
 }
 
 bool SherpaOnnxDiarizationBackend::IsReady() const { return impl_ && impl_->handle; }
