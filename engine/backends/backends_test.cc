@@ -1,7 +1,10 @@
 // The recognition backends over the real toolkit with the generated kit.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
 #include <cmath>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -10,7 +13,9 @@
 #include "engine/backends/online_backend.h"
 #include "engine/backends/punc_backend.h"
 #include "engine/backends/vad_backend.h"
+#include "engine/common/scoped_temp_dir.h"
 #include "tests/support/kit.h"
+#include "tests/support/sanitizers.h"
 
 namespace dictacore {
 namespace {
@@ -221,6 +226,63 @@ TEST(PuncBackend, KitModelMarks) {
   EXPECT_EQ(out, "你好世界，今天。");
   ASSERT_TRUE(punc.AddPunctuation("hello world", &out, nullptr));
   EXPECT_EQ(out, "hello world。");
+}
+
+// Text that is not UTF-8 never reaches the toolkit: it would read past a cut
+// sequence and throw on a malformed one, which would end the engine.
+TEST(PuncBackend, TextThatIsNotUtf8FailsAndKeepsTheInput) {
+  PuncBackend punc;
+  PuncInitOptions options;
+  options.model = ModelPath("punct/model.onnx");
+  std::string error;
+  ASSERT_TRUE(punc.Init(options, &error)) << error;
+  for (const std::string& text : {std::string("hello \xc3("), std::string("你好\xe4\xbd"),
+                                  std::string("\xed\xa0\x80 surrogate"),
+                                  std::string("over\xc0\xafong")}) {
+    std::string out;
+    EXPECT_FALSE(punc.AddPunctuation(text, &out, &error));
+    EXPECT_EQ(out, text);
+    EXPECT_EQ(error, "SherpaOfflinePunctuationAddPunct() failed: text is not valid UTF-8");
+  }
+  // The model still works afterwards.
+  std::string out;
+  ASSERT_TRUE(punc.AddPunctuation("你好世界今天", &out, &error)) << error;
+  EXPECT_EQ(out, "你好世界，今天。");
+}
+
+// The punctuation call failing in the middle of a session: the toolkit runs
+// out of memory (here: an address-space limit just above what the process
+// holds) on a long text. The failure is reported, the text passes through,
+// and the model works again once memory is back.
+TEST(PuncBackendDeathTest, OutOfMemoryInsideTheToolkitIsReported) {
+  if (testing::kSanitizedBuild) GTEST_SKIP() << "address-space limit under a sanitizer";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto run = [] {
+    PuncBackend punc;
+    PuncInitOptions options;
+    options.model = ModelPath("punct/model.onnx");
+    if (!punc.Init(options, nullptr)) ::_exit(10);
+    std::string text;
+    for (int i = 0; i < 1000000; ++i) text += "你";  // a million one-character tokens
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit limit{};
+    ::getrlimit(RLIMIT_AS, &limit);
+    const rlim_t old_soft = limit.rlim_cur;
+    limit.rlim_cur = static_cast<rlim_t>(pages) * 4096 + (rlim_t{64} << 20);
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(11);
+    std::string out;
+    std::string error;
+    const bool ok = punc.AddPunctuation(text, &out, &error);
+    limit.rlim_cur = old_soft;
+    ::setrlimit(RLIMIT_AS, &limit);
+    if (ok) ::_exit(12);
+    if (out != text) ::_exit(13);
+    if (error != "SherpaOfflinePunctuationAddPunct() failed: std::bad_alloc") ::_exit(14);
+    if (!punc.AddPunctuation("你好世界今天", &out, nullptr) || out != "你好世界，今天。") ::_exit(15);
+    ::_exit(0);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
 }
 
 VadInitOptions Silero(const std::string& file = "silero/silero_vad_v5.onnx") {
