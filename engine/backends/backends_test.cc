@@ -479,5 +479,22 @@ TEST(OnlineBackend, EndpointAfterTrailingSilence) {
   EXPECT_GT(endpoint_at, 2.75 + 0.8);  // rule 2: 0.8 s after the last word
 }
 
+// A tokens file the toolkit cannot read would end the process inside Init;
+// both recognizers refuse it first.
+TEST(TokensFiles, UnreadableLinesAreRefusedByBothRecognizers) {
+  OnlineInitOptions online_options = Transducer();
+  online_options.tokens = online_options.encoder;  // a model file, not tokens
+  OnlineBackend online;
+  std::string error;
+  EXPECT_FALSE(online.Init(online_options, &error));
+  EXPECT_EQ(error.rfind("tokens file " + online_options.encoder + ": line ", 0), 0u) << error;
+  EXPECT_FALSE(online.IsReady());
+
+  DecoderInitOptions decoder_options = Whisper();
+  decoder_options.tokens = decoder_options.decoder;
+  EXPECT_EQ(InitError(decoder_options).rfind("tokens file " + decoder_options.decoder + ": line ", 0),
+            0u);
+}
+
 }  // namespace
 }  // namespace dictacore

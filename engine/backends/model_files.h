@@ -1,6 +1,6 @@
 // What the engine does for the toolkit before it hands it model files: the
 // toolkit rejects most bad files by returning null, but a few end the whole
-// process, and those are caught here.
+// process, and those are caught or checked here first.
 #ifndef DICTACORE_ENGINE_BACKENDS_MODEL_FILES_H_
 #define DICTACORE_ENGINE_BACKENDS_MODEL_FILES_H_
 
@@ -33,6 +33,14 @@ bool CallToolkit(Owner* owner, const char* function, Call&& call, std::string* e
   if (!what.empty()) message += ": " + what;
   return Fail(error, std::move(message));
 }
+
+// Checks a tokens file the way the toolkit reads it: every line, trimmed,
+// must be one token, or a token and a whole 32-bit id. The toolkit ends the
+// process on any other line (a tokens path pointing at a model file, say), so
+// such a file is refused here: "tokens file <path>: line <n> is not
+// '<token> <id>'". A file that cannot be opened passes; the toolkit reports
+// it in its own way.
+bool CheckTokensFile(const std::string& path, std::string* error);
 
 }  // namespace dictacore
 

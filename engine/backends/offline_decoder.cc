@@ -120,6 +120,7 @@ bool OfflineDecoderBackend::Init(const DecoderInitOptions& options, std::string*
       return Fail(error, "Whisper model does not support language: " + o.language);
     }
   }
+  if (!CheckTokensFile(o.tokens, error)) return false;
   const std::string sense_voice_language = o.language.empty() ? "zh" : o.language;
   const std::string whisper_task = o.task.empty() ? "transcribe" : o.task;
 

@@ -36,6 +36,7 @@ bool OnlineBackend::Init(const OnlineInitOptions& options, std::string* error) {
   }
   impl_->options = options;
   const OnlineInitOptions& o = impl_->options;
+  if (!CheckTokensFile(o.tokens, error)) return false;
 
   SherpaOnnxOnlineRecognizerConfig config{};
   config.feat_config.sample_rate = o.sample_rate;

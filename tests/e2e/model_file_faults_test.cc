@@ -320,5 +320,54 @@ INSTANTIATE_TEST_SUITE_P(EveryModelKind, BrokenModelFile, ::testing::ValuesIn(Pa
                                   FaultName(param.param.fault);
                          });
 
+// The second-pass tokens file: the toolkit reads it itself, ends the
+// process on a line it cannot read, and throws at decode time when the model
+// emits an id the file lacks.
+class BrokenTokensFile : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
+  EngineRun Decode(const std::string& tokens) const {
+    return RunEngine({"--manual-mode", "--second-model", kSenseVoiceModel, "--second-tokens",
+                      tokens, "--wav-input", kSpeech});
+  }
+  ScopedTempDir dir_{"broken-tokens"};
+};
+
+TEST_F(BrokenTokensFile, ModelFileGivenAsTokensIsRefusedBeforeTheToolkit) {
+  const EngineRun run = Decode(kSenseVoiceModel);
+  EXPECT_EQ(run.result.exit_code, 1) << "signal " << run.result.term_signal;
+  const std::string report =
+      FindMessage(run.events, "log", "[M2] Offline decoder init failed: tokens file " +
+                                         kSenseVoiceModel + ": line ");
+  ASSERT_FALSE(report.empty()) << run.result.out;
+  const std::string suffix = " is not '<token> <id>'";
+  EXPECT_EQ(report.substr(report.size() - suffix.size()), suffix);
+  EXPECT_EQ(run.events.back()["message"], "File decode failed");
+}
+
+TEST_F(BrokenTokensFile, MissingOrUnreadableFailsTheDecoder) {
+  for (Fault fault : {Fault::kMissing, Fault::kDirectory}) {
+    SCOPED_TRACE(FaultName(fault));
+    const EngineRun run = Decode(BreakFile(dir_, kSenseVoiceTokens, fault));
+    EXPECT_EQ(run.result.exit_code, 1) << "signal " << run.result.term_signal;
+    EXPECT_TRUE(run.HasLog(
+        "[M2] Offline decoder init failed: SherpaOnnxCreateOfflineRecognizer() failed"));
+  }
+}
+
+TEST_F(BrokenTokensFile, EmptyOrCutShortFailsTheDecode) {
+  for (Fault fault : {Fault::kEmpty, Fault::kTruncated}) {
+    SCOPED_TRACE(FaultName(fault));
+    const EngineRun run = Decode(BreakFile(dir_, kSenseVoiceTokens, fault));
+    EXPECT_EQ(run.result.exit_code, 1) << "signal " << run.result.term_signal;
+    EXPECT_TRUE(run.HasLog("[M2] Offline decoder initialized"));
+    EXPECT_FALSE(FindMessage(run.events, "error",
+                             "offline_2pass decode failed: SherpaOnnxDecodeOfflineStream() exception: ")
+                     .empty())
+        << run.result.out;
+    EXPECT_EQ(run.events.back()["message"], "File decode failed");
+  }
+}
+
 }  // namespace
 }  // namespace dictacore
