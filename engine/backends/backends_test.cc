@@ -3,6 +3,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <string>
@@ -494,6 +495,45 @@ TEST(TokensFiles, UnreadableLinesAreRefusedByBothRecognizers) {
   decoder_options.tokens = decoder_options.decoder;
   EXPECT_EQ(InitError(decoder_options).rfind("tokens file " + decoder_options.decoder + ": line ", 0),
             0u);
+}
+
+// A tokens file that lacks some of the model's ids (cut short) loads, but
+// the toolkit throws when the model emits one of them. The decode fails and
+// says so; the next chunks go on failing the same way, and a reset recovers.
+TEST(OnlineBackend, TokenMissingFromTheTokensFileFailsTheDecode) {
+  ScopedTempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  OnlineInitOptions options = Transducer();
+  std::ifstream full(options.tokens);
+  std::string tokens;
+  for (std::string line; std::getline(full, line) && line.rfind("▁world", 0) != 0;) {
+    tokens += line + "\n";
+  }
+  options.tokens = dir.Write("tokens.txt", tokens);  // up to "▁hello"
+  OnlineBackend online;
+  std::string error;
+  ASSERT_TRUE(online.Init(options, &error)) << error;
+  const std::vector<float> audio = Wav("tones");
+  std::vector<std::string> texts;
+  int failures = 0;
+  for (size_t pos = 0; pos < audio.size(); pos += 1600) {
+    const std::vector<float> chunk(audio.begin() + static_cast<long>(pos),
+                                   audio.begin() + static_cast<long>(std::min(pos + 1600, audio.size())));
+    std::string text;
+    if (online.AcceptAndDecode(chunk, &text, nullptr, &error)) {
+      texts.push_back(text);
+      continue;
+    }
+    ++failures;
+    EXPECT_EQ(error.rfind("SherpaOnnxDecodeOnlineStream() exception: ", 0), 0u) << error;
+  }
+  EXPECT_GT(failures, 0);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "hello"), texts.end());
+  EXPECT_FALSE(online.InputFinishedAndDecode(nullptr, &error));
+  ASSERT_TRUE(online.Reset(&error)) << error;
+  std::string text = "x";
+  ASSERT_TRUE(online.AcceptAndDecode(std::vector<float>(1600, 0.0f), &text, nullptr, &error));
+  EXPECT_EQ(text, "");
 }
 
 }  // namespace

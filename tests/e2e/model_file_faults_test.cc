@@ -82,9 +82,10 @@ std::vector<std::string> Realtime(const std::vector<std::string>& first_pass,
 }
 
 std::vector<std::string> Transducer(const std::string& encoder, const std::string& decoder,
-                                    const std::string& joiner) {
+                                    const std::string& joiner,
+                                    const std::string& tokens = ModelPath("streaming/tokens.txt")) {
   return {"--first-encoder", encoder, "--first-decoder", decoder, "--first-joiner", joiner,
-          "--first-tokens", ModelPath("streaming/tokens.txt")};
+          "--first-tokens", tokens};
 }
 
 std::vector<std::string> Paraformer(const std::string& encoder, const std::string& decoder) {
@@ -320,9 +321,9 @@ INSTANTIATE_TEST_SUITE_P(EveryModelKind, BrokenModelFile, ::testing::ValuesIn(Pa
                                   FaultName(param.param.fault);
                          });
 
-// The second-pass tokens file: the toolkit reads it itself, ends the
-// process on a line it cannot read, and throws at decode time when the model
-// emits an id the file lacks.
+// The tokens files: the toolkit reads them itself, ends the process on a
+// line it cannot read, and throws at decode time when the model emits an id
+// the file lacks.
 class BrokenTokensFile : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_FALSE(dir_.path().empty()); }
@@ -367,6 +368,27 @@ TEST_F(BrokenTokensFile, EmptyOrCutShortFailsTheDecode) {
         << run.result.out;
     EXPECT_EQ(run.events.back()["message"], "File decode failed");
   }
+}
+
+// Live partials with a cut-short streaming tokens file: each failing decode
+// is logged, and the dictation still gets its segments and second pass.
+TEST_F(BrokenTokensFile, StreamingTokensCutShortFailDecodesNotTheSession) {
+  const std::string tokens = BreakFile(dir_, kStreaming + "tokens.txt", Fault::kTruncated);
+  EngineSession engine(Realtime(Transducer(kStreaming + "encoder.onnx", kStreaming + "decoder.onnx",
+                                           kStreaming + "joiner.onnx", tokens)));
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  EXPECT_TRUE(engine.HasLog("[M3] Online recognizer initialized for first-pass partials"));
+  engine.StartCapture(1);
+  engine.SendAudio(testing::LoadWav(kSpeech));
+  engine.SendAudio(std::vector<float>(16000, 0.0f));
+  const auto result = engine.WaitForType("result");
+  ASSERT_TRUE(result);
+  EXPECT_EQ((*result)["segments"][0]["text"], "hello world你好世界");
+  EXPECT_TRUE(engine.HasLog("Online accept/decode failed: SherpaOnnxDecodeOnlineStream() exception: "));
+  engine.SendCommand("quit");
+  engine.CloseAudio();
+  EXPECT_EQ(engine.Finish().exit_code, 0);
+  EXPECT_TRUE(engine.bad_lines().empty());
 }
 
 }  // namespace
