@@ -118,6 +118,13 @@ std::string MakeTempWavPath(std::string* error) {
 
 }  // namespace
 
+size_t MaxHelperTurns(double seconds) {
+  constexpr double kPerSecond = 10.0;
+  const double extra = seconds > 0.0 ? seconds * kPerSecond : 0.0;
+  // A 32-bit sample count cannot describe enough audio to overflow this.
+  return 1000 + static_cast<size_t>(extra < 1e12 ? extra : 1e12);
+}
+
 bool ReadLine(int fd, std::string* line) {
   line->clear();
   for (;;) {
@@ -366,17 +373,23 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     return false;
   }
 
+  const auto broken_exchange = [&](const char* message) {
+    // A broken exchange yields no turns: the caller must not mistake a
+    // partial answer for the whole recording. What the helper sends next no
+    // longer belongs to any request, so the backend stops using it.
+    out->clear();
+    SetError(error, message);
+    ::unlink(wav_path.c_str());
+    impl_->ready = false;
+    return false;
+  };
+  const size_t max_turns =
+      MaxHelperTurns(sample_rate > 0 ? static_cast<double>(samples.size()) / sample_rate : 0.0);
   std::map<std::string, std::string> labels;
   std::string line;
   for (;;) {
     if (!ReadLine(impl_->from_helper, &line)) {
-      // A broken exchange yields no turns: the caller must not mistake a
-      // partial answer for the whole recording.
-      out->clear();
-      SetError(error, "diarization helper closed stdout before DONE");
-      ::unlink(wav_path.c_str());
-      impl_->ready = false;
-      return false;
+      return broken_exchange("diarization helper closed stdout before DONE");
     }
     if (line == "DONE") break;
     double start = 0.0;
@@ -384,8 +397,12 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     std::string label;
     if (!ParseHelperSegmentLine(line, &start, &end, &label)) continue;
     if (!(start < end)) continue;
+    if (out->size() == max_turns) return broken_exchange("diarization helper answer too large");
     auto it = labels.find(label);
     if (it == labels.end()) {
+      if (labels.size() == kMaxHelperSpeakers) {
+        return broken_exchange("diarization helper answer too large");
+      }
       it = labels.emplace(label, SpeakerLabel(static_cast<int>(labels.size()))).first;
     }
     out->push_back({start, end, it->second});

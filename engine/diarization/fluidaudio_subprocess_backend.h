@@ -23,6 +23,10 @@ class FluidAudioSubprocessBackend : public DiarizationBackend {
 
   bool Init(const DiarizationInitOptions& options, std::string* error) override;
   bool IsReady() const override;
+  // An answer with more turns than MaxHelperTurns allows, or more than
+  // kMaxHelperSpeakers labels, fails like a broken exchange ("diarization
+  // helper answer too large"): the helper's output must not take unbounded
+  // memory.
   bool Process(const std::vector<float>& samples, int sample_rate,
                std::vector<DiarizationSegment>* out, std::string* error) override;
 
@@ -33,6 +37,13 @@ class FluidAudioSubprocessBackend : public DiarizationBackend {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Most distinct speaker labels one helper answer may use.
+constexpr size_t kMaxHelperSpeakers = 1000;
+
+// Most turns one helper answer may hold for `seconds` of audio: 1000, plus
+// ten for every second (far more than any conversation changes speaker).
+size_t MaxHelperTurns(double seconds);
 
 // Reads one line from `fd`, dropping every carriage return. False at end of
 // input, on a read error, or when the line grows beyond 65 536 bytes.

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -334,6 +335,64 @@ TEST(FluidAudioProcess, LineOfExactlyTheLimitIsRead) {
   std::string error;
   ASSERT_TRUE(backend.Process({0.1f}, 16000, &out, &error)) << error;
   EXPECT_EQ(out.size(), 1u);
+}
+
+TEST(MaxHelperTurns, ThousandPlusTenPerSecond) {
+  EXPECT_EQ(MaxHelperTurns(0.0), 1000u);
+  EXPECT_EQ(MaxHelperTurns(1.0), 1010u);
+  EXPECT_EQ(MaxHelperTurns(3600.0), 37000u);
+  EXPECT_EQ(MaxHelperTurns(-5.0), 1000u);
+  EXPECT_EQ(MaxHelperTurns(std::nan("")), 1000u);
+  EXPECT_GT(MaxHelperTurns(1e300), 1000u);
+}
+
+// Runs one request with `lines` as the helper's answer (before its DONE).
+struct Answer {
+  bool ok = false;
+  std::string error;
+  size_t turns = 0;
+  bool ready_after = false;
+};
+Answer AnswerWith(const std::vector<std::string>& lines, size_t samples) {
+  std::string script;
+  for (const std::string& line : lines) script += "emit " + line + "\n";
+  HelperRun run(script);
+  FluidAudioSubprocessBackend backend;
+  Answer answer;
+  if (!backend.Init(run.Options(), &answer.error)) return answer;
+  std::vector<DiarizationSegment> out;
+  answer.ok = backend.Process(std::vector<float>(samples, 0.0f), 16000, &out, &answer.error);
+  answer.turns = out.size();
+  answer.ready_after = backend.IsReady();
+  return answer;
+}
+
+// One second of audio allows 1010 turns and 1000 speakers; one more of
+// either breaks the exchange, which then yields nothing.
+TEST(FluidAudioProcess, AnswersBeyondTheTurnAndSpeakerLimitsAreRefused) {
+  std::vector<std::string> turns(1010, "0\\t1\\tA");
+  Answer answer = AnswerWith(turns, 16000);
+  EXPECT_TRUE(answer.ok) << answer.error;
+  EXPECT_EQ(answer.turns, 1010u);
+  turns.push_back("1\\t2\\tA");
+  answer = AnswerWith(turns, 16000);
+  EXPECT_FALSE(answer.ok);
+  EXPECT_EQ(answer.error, "diarization helper answer too large");
+  EXPECT_EQ(answer.turns, 0u);
+  EXPECT_FALSE(answer.ready_after);
+  // Longer audio allows more turns.
+  answer = AnswerWith(turns, 32000);
+  EXPECT_TRUE(answer.ok) << answer.error;
+
+  std::vector<std::string> speakers;
+  for (int i = 0; i < 1000; ++i) speakers.push_back("0\\t1\\tS" + std::to_string(i));
+  answer = AnswerWith(speakers, 16000);
+  EXPECT_TRUE(answer.ok) << answer.error;
+  speakers.push_back("0\\t1\\tone too many");
+  answer = AnswerWith(speakers, 16000);
+  EXPECT_FALSE(answer.ok);
+  EXPECT_EQ(answer.error, "diarization helper answer too large");
+  EXPECT_FALSE(answer.ready_after);
 }
 
 TEST(FluidAudioProcess, WritingToAnExitedHelperFails) {
