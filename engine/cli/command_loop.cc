@@ -66,8 +66,12 @@ void StopSession(const Options& options, OfflineDecoderBackend* decoder, PuncBac
     return;
   }
   if (!options.offline_2pass) {
-    StopCapture(emitter, shared);
-    shared->stop_requested = true;  // the audio thread ends the segment
+    // The audio thread ends the segment. The request is posted before
+    // "Capture stopped" is logged: a host that closes the audio pipe as soon
+    // as it reads that line must still get the segment decoded.
+    shared->capturing = false;
+    shared->stop_requested = true;
+    emitter->EmitLog("Capture stopped");
     return;
   }
   WaitForPcmDrainBeforeStopDecode(options, emitter, shared);
