@@ -199,7 +199,12 @@ TEST(Realtime, IdsRestartAfterEveryStart) {
     engine.SendAudio(Clip("speech_pause_speech", 0, 2.5));
     ASSERT_TRUE(engine.WaitFor([](const Event& e) { return e["type"] == "punctuated"; }));
     Stop(&engine);
-    ASSERT_TRUE(engine.WaitForType("result"));
+    // The segment's batch may have run before the stop already: a segment
+    // of a second or more does not wait (the chunk borders, and so the
+    // segment's length, depend on what the start dropped).
+    if (SessionEvents(engine, seq, "result").empty()) {
+      ASSERT_TRUE(engine.WaitForType("result"));
+    }
   }
   for (int seq = 1; seq <= 2; ++seq) {
     const auto punctuated = SessionEvents(engine, seq, "punctuated");

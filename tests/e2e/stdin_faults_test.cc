@@ -62,8 +62,7 @@ TEST(StdinClosed, CutLastLineIsReadAsItStands) {
   EngineSession engine(PushToTalkArgs());
   ASSERT_TRUE(engine.WaitForType("ready"));
   // A complete "start", then a host that dies in the middle of "stop".
-  engine.SendCommand("start");
-  ASSERT_TRUE(engine.WaitForLog("Capture started"));
+  engine.StartCapture(1);
   ASSERT_TRUE(engine.SendAndSync(Silence(1.0)));
   ASSERT_TRUE(engine.WriteStdin("sto"));
   engine.CloseStdin();

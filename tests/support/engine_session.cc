@@ -88,6 +88,9 @@ void EngineSession::StartCapture(int seq) {
   if (!WaitForLog("[SESSION-DIAG] cmd=start seq=" + std::to_string(seq) + " ")) {
     throw std::runtime_error("no start line for session " + std::to_string(seq));
   }
+  // A chunk still in the pipe from before may already have opened the
+  // session, its line written between the command's own two lines.
+  if (HasLog("[SESSION-DIAG] first-chunk seq=" + std::to_string(seq) + " ")) return;
   SendAudio(std::vector<float>(1600, 0.0f));
   if (!WaitForLog("[SESSION-DIAG] first-chunk seq=" + std::to_string(seq) + " ")) {
     throw std::runtime_error("no first chunk for session " + std::to_string(seq));
