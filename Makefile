@@ -1,11 +1,12 @@
 # Two entry points do all the set-up on a fresh machine:
 #   make demo   transcribe a sample with the bundled models and print the events
 #   make test   build everything and run every test
+#   make bench  build everything and run the engine benchmarks (not part of test)
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build test demo clean
+.PHONY: all deps configure build test demo bench clean
 
 all: build
 
@@ -23,6 +24,9 @@ test: build
 
 demo: build
 	@scripts/demo.sh $(BUILD_DIR)
+
+bench: build
+	@bench/run_benchmarks.sh $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)

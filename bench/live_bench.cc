@@ -17,6 +17,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -58,8 +59,8 @@ class Feeder {
   bool Written(uint64_t ticket) const { return written_ticket_.load() >= ticket; }
   uint64_t written_samples() const { return written_samples_.load(); }
 
-  // When the first chunk written after `t` was in the pipe (t itself when none
-  // is known).
+  // When the first chunk after `t` was handed to the pipe (t itself when none
+  // was).
   Clock::time_point FirstWriteAfter(Clock::time_point t) const {
     std::lock_guard<std::mutex> lock(mutex_);
     for (const Clock::time_point& w : write_times_) {
@@ -111,12 +112,14 @@ class Feeder {
         std::this_thread::sleep_until(next);
         next += std::chrono::milliseconds(100);
       }
-      session_->SendAudio(chunk);
       {
+        // Noted before the write, so that it is known before the engine can
+        // react to the chunk.
         std::lock_guard<std::mutex> lock(mutex_);
         write_times_.push_back(Clock::now());
         if (write_times_.size() > 64) write_times_.pop_front();
       }
+      session_->SendAudio(chunk);
       if (!paced) next = Clock::now();
       written_samples_ += chunk.size();
       if (finished != 0) written_ticket_ = finished;
@@ -196,8 +199,11 @@ class LiveEngine {
       Require(PumpUntil(&session_, [&] { return feeder_->Written(ticket); },
                         std::chrono::minutes(10)),
               "bulk audio not taken");
-      // The keepalive line of the last whole 5 s the pipe has delivered.
-      const double mark = static_cast<double>(feeder_->written_samples() / (5 * kRate) * 5);
+      // The keepalive line of the last whole 5 s the engine will count: what
+      // was written less what the engine dropped at "start" (pipe bytes it had
+      // read but not yet made a chunk of).
+      const uint64_t counted = feeder_->written_samples() - DroppedSamples();
+      const double mark = static_cast<double>(counted / (5 * kRate) * 5);
       auto reached = [&](const Event& e) {
         return IsLog(e, "PCM keepalive: received ") &&
                std::atof(e.value("message", "").c_str() + 24) >= mark;
@@ -216,6 +222,18 @@ class LiveEngine {
     Require(PumpUntil(&session_, [&] { return feeder_->Written(ticket); },
                       std::chrono::minutes(10)),
             "paced audio not taken");
+  }
+
+  // Samples the engine has dropped so far when a session started.
+  uint64_t DroppedSamples() const {
+    static const std::string kKey = "dropped_bytes=";
+    uint64_t bytes = 0;
+    for (const Event& e : session_.events()) {
+      if (!IsLog(e, "[SESSION-DIAG] pcm-pending-cleared")) continue;
+      const std::string message = e.value("message", "");
+      bytes += std::strtoull(message.c_str() + message.find(kKey) + kKey.size(), nullptr, 10);
+    }
+    return bytes / 2;  // s16le
   }
 
   // Writes "stop" and returns the time it was written.
@@ -468,7 +486,9 @@ void Sessions(int argc, char** argv) {
     std::vector<double> rss;
     for (int s = 1; s <= sessions; ++s) {
       engine.Start();
-      engine.Dictate(audio, 0.0);
+      // The last second in real time: at "stop" the engine has caught up and
+      // the last phrase is still open.
+      engine.Dictate(audio, 1.0);
       engine.Stop();
       Clock::time_point drained;
       double batch = 0;
