@@ -2,7 +2,7 @@
 // against the toolkit baseline on the same long recording. Each run starts
 // both programs one after the other; the figures are medians over the runs.
 //
-//   file_bench [--runs 3] [--wav PATH]
+//   file_bench [--runs 5] [--wav PATH]
 #include <chrono>
 #include <cstdio>
 #include <string>
@@ -98,7 +98,7 @@ BaselineFigures RunBaseline(const std::string& wav) {
 }
 
 int Main(int argc, char** argv) {
-  const int runs = std::max(1, std::atoi(ArgValue(argc, argv, "--runs", "3").c_str()));
+  const int runs = std::max(1, std::atoi(ArgValue(argc, argv, "--runs", "5").c_str()));
   const std::string wav = ArgValue(argc, argv, "--wav", BenchAudio("long_speech.wav"));
 
   std::vector<EngineFigures> engine;
@@ -135,13 +135,22 @@ int Main(int argc, char** argv) {
   const Event& report = baseline.front().report;
   const double audio_s = report.value("audio_seconds", 0.0);
   const double audio_mb = audio_s * 16000 * sizeof(float) / (1024.0 * 1024.0);
-  const double ratio = e_wall / b_wall;
+  // Each run's two programs ran back to back, so the median of the per-run
+  // ratios holds up better than the ratio of medians when the machine's load
+  // drifts; the goal is judged on the larger of the two.
+  std::vector<double> run_ratios;
+  for (size_t i = 0; i < engine.size(); ++i) {
+    run_ratios.push_back(engine[i].m.wall_s / baseline[i].m.wall_s);
+  }
+  const double ratio = std::max(e_wall / b_wall, Median(run_ratios));
   const double allowance = b_rss + 3 * audio_mb;
 
   std::printf("audio: %.1f s (%.1f MB as floats), %d runs, medians:\n", audio_s, audio_mb, runs);
-  std::printf("  wall time  dictacore %.3f s, baseline %.3f s, ratio %.3f (goal <= 1.05): %s\n",
-              e_wall, b_wall, ratio, ratio <= 1.05 ? "met" : "MISSED");
-  std::printf("  cpu time   dictacore %.3f s, baseline %.3f s\n", e_cpu, b_cpu);
+  std::printf("  wall time  dictacore %.3f s, baseline %.3f s; ratio of medians %.3f, median of "
+              "per-run ratios %.3f (goal <= 1.05): %s\n",
+              e_wall, b_wall, e_wall / b_wall, Median(run_ratios), ratio <= 1.05 ? "met" : "MISSED");
+  std::printf("  cpu time   dictacore %.3f s, baseline %.3f s, ratio %.3f\n", e_cpu, b_cpu,
+              e_cpu / b_cpu);
   std::printf("  peak RSS   dictacore %.1f MB, baseline %.1f MB, allowed %.1f MB "
               "(baseline + 3 x audio): %s\n",
               e_rss, b_rss, allowance, e_rss <= allowance ? "met" : "MISSED");

@@ -6,6 +6,6 @@
 set -euo pipefail
 BUILD_DIR=${1:-build}
 BENCH="$BUILD_DIR/bench"
-"$BENCH/file_bench" --runs 3
+"$BENCH/file_bench" --runs 5
 echo
 "$BENCH/live_bench" all --reps 3 --sessions 100

@@ -42,12 +42,14 @@ std::vector<std::string> RealtimeArgs(bool offline) {
   return args;
 }
 
-// "hello world", a pause, "你好世界", and silence up to 5 s: 0.48 s after
-// the second phrase, short of the VAD's 0.5 s, so it is still open at "stop".
+// "hello world", a pause, "你好世界" and 0.1 s of silence, with silence in
+// front to make it 5 s: the second phrase is still open at "stop" (the VAD
+// ends a segment after 0.5 s of silence).
 std::vector<float> Dictation() {
-  std::vector<float> audio = testing::LoadWav(AudioPath("speech_pause_speech.wav"));
-  audio.resize(static_cast<size_t>(4.52 * 16000));
-  audio.resize(5 * 16000, 0.0f);
+  const std::vector<float> speech = testing::LoadWav(AudioPath("speech_pause_speech.wav"));
+  const size_t end = static_cast<size_t>(4.62 * 16000);
+  std::vector<float> audio(5 * 16000 - end, 0.0f);
+  audio.insert(audio.end(), speech.begin(), speech.begin() + static_cast<std::ptrdiff_t>(end));
   return audio;
 }
 
