@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tests/support/engine_session.h"
+#include "tests/support/kit.h"
 #include "tests/support/subprocess.h"
 
 namespace dictacore::bench {
@@ -35,11 +36,6 @@ std::string BenchProgram(const std::string& name) {
   return std::string(DICTACORE_BENCH_DIR) + "/" + name;
 }
 
-std::vector<std::string> SecondPassArgs() {
-  return {"--second-model", ModelPath("sense-voice/model.onnx"), "--second-tokens",
-          ModelPath("sense-voice/tokens.txt")};
-}
-
 std::vector<std::string> PunctuationArgs() {
   return {"--ct-transformer", ModelPath("punct/model.onnx")};
 }
@@ -48,26 +44,9 @@ std::vector<std::string> VadArgs() {
   return {"--silero-vad-model", ModelPath("silero/silero_vad_v5.onnx")};
 }
 
-std::vector<std::string> RealtimeArgs() {
-  std::vector<std::string> args = {"--manual-mode",
-                                   "--manual-realtime",
-                                   "--first-encoder",
-                                   ModelPath("streaming/encoder.onnx"),
-                                   "--first-decoder",
-                                   ModelPath("streaming/decoder.onnx"),
-                                   "--first-joiner",
-                                   ModelPath("streaming/joiner.onnx"),
-                                   "--first-tokens",
-                                   ModelPath("streaming/tokens.txt")};
-  for (const auto& part : {SecondPassArgs(), PunctuationArgs(), VadArgs()}) {
-    args.insert(args.end(), part.begin(), part.end());
-  }
-  return args;
-}
-
 std::vector<std::string> BaselineCommand(const std::string& wav) {
   std::vector<std::string> command = {BenchProgram("toolkit_baseline"), "--wav", wav};
-  for (const auto& part : {SecondPassArgs(), PunctuationArgs(), VadArgs()}) {
+  for (const auto& part : {testing::SenseVoiceArgs(), PunctuationArgs(), VadArgs()}) {
     command.insert(command.end(), part.begin(), part.end());
   }
   return command;

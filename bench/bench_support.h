@@ -19,14 +19,10 @@ std::string BenchAudio(const std::string& file);
 // Path of a program built into build/bench.
 std::string BenchProgram(const std::string& name);
 
-// dictacore options for the kit's second-pass model (SenseVoice form), its
-// punctuation model and the Silero VAD.
-std::vector<std::string> SecondPassArgs();
+// dictacore options for the kit's punctuation model and the Silero VAD (the
+// second pass: testing::SenseVoiceArgs).
 std::vector<std::string> PunctuationArgs();
 std::vector<std::string> VadArgs();
-// The live VAD path: push-to-talk with the streaming first pass, the VAD,
-// the realtime second pass and punctuation.
-std::vector<std::string> RealtimeArgs();
 
 // The toolkit baseline's command line for a WAV file.
 std::vector<std::string> BaselineCommand(const std::string& wav);

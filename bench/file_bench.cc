@@ -10,6 +10,7 @@
 
 #include "bench/bench_support.h"
 #include "tests/support/engine_session.h"
+#include "tests/support/kit.h"
 #include "tests/support/subprocess.h"
 
 namespace dictacore::bench {
@@ -57,7 +58,7 @@ EngineFigures RunEngine(const std::string& wav) {
   // --manual-mode spares the streaming model paths, which file mode never uses.
   std::vector<std::string> argv = {testing::BinPath("dictacore"), "--manual-mode", "--wav-input",
                                    wav};
-  for (const auto& part : {SecondPassArgs(), PunctuationArgs(), VadArgs()}) {
+  for (const auto& part : {testing::SenseVoiceArgs(), PunctuationArgs(), VadArgs()}) {
     argv.insert(argv.end(), part.begin(), part.end());
   }
   testing::ProcessResult result;

@@ -28,6 +28,7 @@
 
 #include "bench/bench_support.h"
 #include "tests/support/engine_session.h"
+#include "tests/support/kit.h"
 #include "tests/support/subprocess.h"
 
 namespace dictacore::bench {
@@ -308,7 +309,7 @@ void ChunkCost(int argc, char** argv) {
   std::printf("== Engine time per 100 ms chunk, VAD path (%s, %.1f s paced in real time)\n",
               name.c_str(), static_cast<double>(audio.size()) / kRate);
   std::fflush(stdout);
-  LiveEngine engine(RealtimeArgs(), BenchProgram("chunk_cost_probe"));
+  LiveEngine engine(testing::RealtimeKitArgs(), BenchProgram("chunk_cost_probe"));
   engine.Start();
   engine.Dictate(audio, static_cast<double>(audio.size()) / kRate);
   engine.Stop();
@@ -392,7 +393,7 @@ void StopWait(int argc, char** argv) {
 
   std::vector<WaitRow> realtime;
   {
-    LiveEngine engine(RealtimeArgs());
+    LiveEngine engine(testing::RealtimeKitArgs());
     realtime = Dictations(&engine, names, reps, paced_tail, [](LiveEngine* e, Clock::time_point stop) {
       StopFigures f;
       const auto done = WaitRealtimeFinal(&e->session(), &f.batch_s);
@@ -423,7 +424,7 @@ void StopWait(int argc, char** argv) {
   std::vector<WaitRow> offline;
   std::vector<Event> passes;
   {
-    std::vector<std::string> args = RealtimeArgs();
+    std::vector<std::string> args = testing::RealtimeKitArgs();
     args.push_back("--offline-2pass");
     LiveEngine engine(args, BenchProgram("chunk_cost_probe"));
     offline = Dictations(&engine, names, reps, paced_tail, [](LiveEngine* e, Clock::time_point stop) {
@@ -479,7 +480,7 @@ void Sessions(int argc, char** argv) {
               sessions, static_cast<double>(audio.size()) / kRate, audio_kb);
   std::fflush(stdout);
   for (const bool offline : {false, true}) {
-    std::vector<std::string> args = RealtimeArgs();
+    std::vector<std::string> args = testing::RealtimeKitArgs();
     if (offline) args.push_back("--offline-2pass");
     LiveEngine engine(args);
     std::vector<double> index;

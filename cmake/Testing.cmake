@@ -1,9 +1,10 @@
 # dictacore_add_gtest(<name> SOURCES <files...> [LIBS <targets...>]
-#                     [DEFINES <defs...>] [DEPENDS <targets...>] [LABEL <label>])
+#                     [DEFINES <defs...>] [DEPENDS <targets...>] [LABEL <label>]
+#                     [TIMEOUT <seconds per test>])
 # A GoogleTest executable in build/tests, warning-clean, with the build's
 # program, model and audio folders compiled in, its tests registered in CTest.
 function(dictacore_add_gtest name)
-  cmake_parse_arguments(ARG "" "LABEL" "SOURCES;LIBS;DEFINES;DEPENDS" ${ARGN})
+  cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;LIBS;DEFINES;DEPENDS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${name} PRIVATE ${DICTACORE_WARNINGS})
@@ -20,5 +21,9 @@ function(dictacore_add_gtest name)
   if(NOT ARG_LABEL)
     set(ARG_LABEL ${name})
   endif()
-  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES LABELS ${ARG_LABEL})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 300)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT})
 endfunction()

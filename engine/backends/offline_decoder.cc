@@ -1,6 +1,9 @@
 #include "engine/backends/offline_decoder.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <exception>
+#include <sstream>
 
 #include "engine/backends/sherpa_handles.h"
 #include "engine/common/strings.h"
@@ -43,6 +46,44 @@ void CopyResult(const SherpaOnnxOfflineRecognizerResult& result, std::string* te
   if (result.durations != nullptr) out->durations.assign(result.durations, result.durations + n);
 }
 
+// The comma-separated language codes a Whisper model declares in its
+// "all_language_codes" metadata entry, read from the tail of the encoder file
+// where the metadata is stored. Empty when the entry cannot be found.
+std::vector<std::string> WhisperModelLanguages(const std::string& encoder_path) {
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(encoder_path.c_str(), "rb"),
+                                                       &std::fclose);
+  if (!file) return {};
+  constexpr long kTail = 1 << 20;
+  if (std::fseek(file.get(), 0, SEEK_END) != 0) return {};
+  const long size = std::ftell(file.get());
+  if (size <= 0) return {};
+  const long start = std::max(0L, size - kTail);
+  std::string tail(static_cast<size_t>(size - start), '\0');
+  if (std::fseek(file.get(), start, SEEK_SET) != 0 ||
+      std::fread(tail.data(), 1, tail.size(), file.get()) != tail.size()) {
+    return {};
+  }
+  // A metadata entry is a key field followed by the value field: tag 0x12,
+  // a varint length, the bytes.
+  const std::string key = "all_language_codes";
+  size_t pos = tail.rfind(key);
+  if (pos == std::string::npos) return {};
+  pos += key.size();
+  if (pos >= tail.size() || tail[pos] != 0x12) return {};
+  ++pos;
+  uint64_t length = 0;
+  for (int shift = 0; pos < tail.size() && shift < 35; shift += 7) {
+    const auto byte = static_cast<unsigned char>(tail[pos++]);
+    length |= static_cast<uint64_t>(byte & 0x7F) << shift;
+    if ((byte & 0x80) == 0) break;
+  }
+  if (length > tail.size() - pos) return {};
+  std::vector<std::string> codes;
+  std::istringstream list(tail.substr(pos, static_cast<size_t>(length)));
+  for (std::string code; std::getline(list, code, ',');) codes.push_back(code);
+  return codes;
+}
+
 }  // namespace
 
 std::string WhisperToolkitLanguage(const std::string& language) {
@@ -69,8 +110,16 @@ bool OfflineDecoderBackend::Init(const DecoderInitOptions& options, std::string*
   }
 
   const DecoderInitOptions& o = impl_->options;
-  const std::string sense_voice_language = o.language.empty() ? "zh" : o.language;
   const std::string whisper_language = WhisperToolkitLanguage(o.language);
+  if (whisper && !whisper_language.empty()) {
+    // The toolkit accepts any language when the recognizer is created but
+    // ends the process at the first decode when the model lacks it.
+    const std::vector<std::string> known = WhisperModelLanguages(o.encoder);
+    if (!known.empty() && std::find(known.begin(), known.end(), whisper_language) == known.end()) {
+      return Fail(error, "Whisper model does not support language: " + o.language);
+    }
+  }
+  const std::string sense_voice_language = o.language.empty() ? "zh" : o.language;
   const std::string whisper_task = o.task.empty() ? "transcribe" : o.task;
 
   SherpaOnnxOfflineRecognizerConfig config{};

@@ -59,13 +59,7 @@ class AudioLoop {
     std::vector<float> chunk;
     while (true) {
       ApplyPendingRequests("loop-top");
-      if (options_.manual_realtime && shared_->stop_requested.exchange(false)) {
-        if (VadPath()) {
-          EndSegment();
-        } else {
-          DecodeAndEmitManualSegment(options_, decoder_, punc_, emitter_, audio_, shared_);
-        }
-      }
+      HandleStopRequest();
 
       bool eof = false;
       if (!reader_.ReadChunk(chunk_samples_, &chunk, &eof)) {
@@ -75,6 +69,7 @@ class AudioLoop {
       if (eof) {
         shared_->pcm_eof = true;
         emitter_->EmitLog("PCM pipe closed");
+        HandleStopRequest();
         break;
       }
       if (chunk.empty()) {
@@ -82,12 +77,26 @@ class AudioLoop {
       } else {
         HandleChunk(chunk);
       }
-      if (shared_->quit.load()) return;
+      if (shared_->quit.load()) {
+        // A "stop" the loop has not acted on yet still gets its final decode
+        // when "quit" (or the end of the pipe) follows at once.
+        HandleStopRequest();
+        return;
+      }
     }
     shared_->quit = true;
   }
 
  private:
+  void HandleStopRequest() {
+    if (!options_.manual_realtime || !shared_->stop_requested.exchange(false)) return;
+    if (VadPath()) {
+      EndSegment();
+    } else {
+      DecodeAndEmitManualSegment(options_, decoder_, punc_, emitter_, audio_, shared_);
+    }
+  }
+
   bool VadPath() const { return options_.manual_realtime && vad_ != nullptr && vad_->IsReady(); }
   bool OnlineReady() const { return online_ != nullptr && online_->IsReady(); }
 

@@ -1,6 +1,8 @@
 #include "engine/common/strings.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 namespace dictacore {
 
@@ -18,6 +20,34 @@ std::string FormatFixed(double value, int decimals) {
   std::snprintf(out.data(), out.size(), "%.*f", decimals, value);
   out.resize(static_cast<size_t>(size));
   return out;
+}
+
+std::string JoinPath(const std::string& dir, const std::string& name) {
+  if (dir.empty() || dir.back() == '/') return dir + name;
+  return dir + "/" + name;
+}
+
+namespace {
+
+template <typename T, T (*Convert)(const char*, char**)>
+bool ParseLeading(const std::string& text, T* value) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  const T parsed = Convert(begin, &end);
+  if (end == begin || errno == ERANGE) return false;
+  *value = parsed;
+  return true;
+}
+
+}  // namespace
+
+bool ParseLeadingDouble(const std::string& text, double* value) {
+  return ParseLeading<double, std::strtod>(text, value);
+}
+
+bool ParseLeadingFloat(const std::string& text, float* value) {
+  return ParseLeading<float, std::strtof>(text, value);
 }
 
 }  // namespace dictacore

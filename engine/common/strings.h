@@ -13,6 +13,18 @@ std::string AsciiLower(std::string text);
 // printf's %.Nf writes it (1.25 with 6 decimals is "1.250000").
 std::string FormatFixed(double value, int decimals);
 
+// `dir` and `name` joined with one "/" unless `dir` is empty or already ends
+// with one.
+std::string JoinPath(const std::string& dir, const std::string& name);
+
+// Reads the number at the start of `text` the way strtod does (leading white
+// space skipped, trailing characters ignored; infinity and NaN spellings
+// accepted). False when there is no number or it is out of range.
+bool ParseLeadingDouble(const std::string& text, double* value);
+
+// The same for single precision, as strtof (and so std::stof) reads it.
+bool ParseLeadingFloat(const std::string& text, float* value);
+
 }  // namespace dictacore
 
 #endif  // DICTACORE_ENGINE_COMMON_STRINGS_H_

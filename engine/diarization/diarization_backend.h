@@ -44,6 +44,20 @@ class DiarizationBackend {
 std::unique_ptr<DiarizationBackend> CreateDiarizationBackend(const DiarizationInitOptions& options,
                                                              std::string* error);
 
+// New, uninitialised backends of each kind; empty when a build leaves the kind
+// out.
+std::unique_ptr<DiarizationBackend> MakeSherpaOnnxDiarizationBackend();
+std::unique_ptr<DiarizationBackend> MakeFluidAudioDiarizationBackend();
+
+// The model file `name` in `dir`, or else the first "*.onnx" entry of `dir`
+// (in listing order) whose lower-cased name contains the lower-cased `key`.
+// Empty when `dir` is empty or nothing qualifies.
+std::string ResolveModelFile(const std::string& dir, const std::string& name,
+                             const std::string& key);
+
+// "SPEAKER_" + `number` with at least two digits, zero-padded.
+std::string SpeakerLabel(int number);
+
 }  // namespace dictacore
 
 #endif  // DICTACORE_ENGINE_DIARIZATION_DIARIZATION_BACKEND_H_

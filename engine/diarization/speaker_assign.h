@@ -3,6 +3,8 @@
 #ifndef DICTACORE_ENGINE_DIARIZATION_SPEAKER_ASSIGN_H_
 #define DICTACORE_ENGINE_DIARIZATION_SPEAKER_ASSIGN_H_
 
+#include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/cli/event_emitter.h"
@@ -23,6 +25,25 @@ bool RunOfflineDiarization(const Options& options, DiarizationBackend* backend,
 void AssignAndSplitBySpeakers(std::vector<SegmentResult>* results,
                               const std::vector<DiarizationSegment>& diarization,
                               EventEmitter* emitter);
+
+// One character of a UTF-8 text.
+struct Utf8Cp {
+  uint64_t pos = 0;  // byte offset
+  uint64_t len = 0;  // 1 to 4 bytes
+  bool punct = false;
+};
+
+// The characters of `text`. Lengths come from the lead byte (a character that
+// would run past the end counts as one byte); a character is punctuation when
+// it is one of ! , . : ; ? or a mark of the wide punctuation table.
+std::vector<Utf8Cp> Utf8Scan(const std::string& text);
+
+// Divides `text` into one piece per weight, in proportion to the weights
+// (negative weights count as 0), moving each cut up to a fifth of the text
+// (at least two characters) to fall right after a punctuation mark. No
+// weights: the whole text as the only piece.
+std::vector<std::string> SplitTextByWeights(const std::string& text,
+                                            const std::vector<double>& weights);
 
 }  // namespace dictacore
 

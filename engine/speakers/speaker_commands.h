@@ -3,7 +3,13 @@
 #ifndef DICTACORE_ENGINE_SPEAKERS_SPEAKER_COMMANDS_H_
 #define DICTACORE_ENGINE_SPEAKERS_SPEAKER_COMMANDS_H_
 
+#include <istream>
+#include <string>
+#include <vector>
+
 #include "engine/cli/options.h"
+#include "engine/diarization/diarization_backend.h"
+#include "engine/speakers/speaker_identifier.h"
 
 namespace dictacore {
 
@@ -13,6 +19,22 @@ int RunMigrateSpeakers(const Options& options);
 int RunRenameSpeaker(const Options& options);
 int RunUnregister(const Options& options);
 int RunIdentifyOnly(const Options& options);
+
+// The directory holding a copy of every registered sample:
+// --speaker-samples-dir, or "samples" beside the database file.
+std::string SamplesDirectory(const Options& options);
+
+// The identifier settings of the command line: embedding model, database,
+// threads (at least 1), provider and threshold.
+SpeakerIdentifierOptions IdentifierOptionsFor(const Options& options);
+
+// Segment list lines "start<TAB>end<TAB>label"; lines that do not hold two
+// numbers, a start before the end and a non-empty label are skipped.
+std::vector<DiarizationSegment> ParseSegmentList(std::istream& in);
+
+// Holds every segment's times to 0 .. `duration_seconds`, so that huge,
+// negative or infinite times from outside cannot index past the recording.
+void ClipSegmentsToRecording(double duration_seconds, std::vector<DiarizationSegment>* segments);
 
 }  // namespace dictacore
 

@@ -13,6 +13,7 @@ namespace dictacore {
 namespace {
 
 using testing::EngineSession;
+using testing::Silence;
 using testing::Event;
 
 // A decoder that cannot load: the engine runs in skeleton fallback mode.
@@ -23,20 +24,10 @@ std::vector<std::string> SkeletonArgs(std::vector<std::string> extra = {}) {
   return args;
 }
 
-std::vector<float> Silence(double seconds) {
-  return std::vector<float>(static_cast<size_t>(seconds * 16000), 0.0f);
-}
-
-// Starts a session and feeds it exactly five seconds of audio: one chunk
-// first, so that the session's pending-byte clear finds nothing to drop,
-// then the rest, waiting until the engine has taken all of it in.
+// Starts session 1 and feeds it exactly five seconds of audio, all taken in.
 void CaptureFiveSeconds(EngineSession* engine) {
-  engine->SendCommand("start");
-  ASSERT_TRUE(engine->WaitForLog("Capture started"));
-  engine->SendAudio(Silence(0.1));
-  ASSERT_TRUE(engine->WaitForLog("[SESSION-DIAG] first-chunk"));
-  engine->SendAudio(Silence(4.9));
-  ASSERT_TRUE(engine->WaitForLog("PCM keepalive: received 5.000000s audio"));
+  engine->StartCapture(1);
+  ASSERT_TRUE(engine->SendAndSync(Silence(4.9)));
 }
 
 TEST(LiveSession, QuitEndsTheSession) {

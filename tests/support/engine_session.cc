@@ -1,6 +1,7 @@
 #include "tests/support/engine_session.h"
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 #include <thread>
@@ -10,12 +11,6 @@
 namespace dictacore::testing {
 
 std::string BinPath(const std::string& name) { return std::string(DICTACORE_BIN_DIR) + "/" + name; }
-std::string ModelPath(const std::string& relative) {
-  return std::string(DICTACORE_MODEL_DIR) + "/" + relative;
-}
-std::string AudioPath(const std::string& relative) {
-  return std::string(DICTACORE_AUDIO_DIR) + "/" + relative;
-}
 
 std::string ToS16le(const std::vector<float>& samples) {
   std::string bytes;
@@ -55,6 +50,7 @@ EngineSession::EngineSession(std::vector<std::string> args, bool audio_pipe,
 
 void EngineSession::SendAudio(const std::vector<float>& samples, bool f32, bool realtime,
                               double chunk_seconds) {
+  samples_sent_ += samples.size();
   const std::string bytes = f32 ? ToF32le(samples) : ToS16le(samples);
   if (!realtime) {
     process_.WriteAudio(bytes.data(), bytes.size());
@@ -70,6 +66,28 @@ void EngineSession::SendAudio(const std::vector<float>& samples, bool f32, bool 
 }
 
 void EngineSession::SendCommand(const std::string& line) { process_.WriteStdin(line + "\n"); }
+
+void EngineSession::StartCapture(int seq) {
+  SendCommand("start");
+  if (!WaitForLog("[SESSION-DIAG] cmd=start seq=" + std::to_string(seq) + " ")) {
+    throw std::runtime_error("no start line for session " + std::to_string(seq));
+  }
+  SendAudio(std::vector<float>(1600, 0.0f));
+  if (!WaitForLog("[SESSION-DIAG] first-chunk seq=" + std::to_string(seq) + " ")) {
+    throw std::runtime_error("no first chunk for session " + std::to_string(seq));
+  }
+}
+
+bool EngineSession::SendAndSync(const std::vector<float>& audio) {
+  const size_t five = 5 * 16000;
+  const size_t total = ((samples_sent_ + audio.size() + five - 1) / five) * five;
+  std::vector<float> padded(total - samples_sent_ - audio.size(), 0.0f);
+  padded.insert(padded.end(), audio.begin(), audio.end());
+  SendAudio(padded);
+  char seconds[32];
+  std::snprintf(seconds, sizeof(seconds), "%.6f", static_cast<double>(total) / 16000.0);
+  return WaitForLog(std::string("PCM keepalive: received ") + seconds + "s audio").has_value();
+}
 
 void EngineSession::Keep(const std::string& line) {
   try {

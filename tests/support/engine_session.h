@@ -11,16 +11,20 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/kit.h"
 #include "tests/support/subprocess.h"
 
 namespace dictacore::testing {
 
 using Event = nlohmann::json;
 
-// Paths of the generated kit and the built programs.
+// Path of a built program.
 std::string BinPath(const std::string& name);
-std::string ModelPath(const std::string& relative);
-std::string AudioPath(const std::string& relative);
+
+// `seconds` of digital silence at 16 kHz.
+inline std::vector<float> Silence(double seconds) {
+  return std::vector<float>(static_cast<size_t>(seconds * 16000), 0.0f);
+}
 
 // Float samples as s16le or f32le bytes.
 std::string ToS16le(const std::vector<float>& samples);
@@ -40,6 +44,16 @@ class EngineSession {
   void SendAudio(const std::vector<float>& samples, bool f32 = false, bool realtime = false,
                  double chunk_seconds = 0.1);
   void SendCommand(const std::string& line);
+
+  // "start" for session `seq`, then one chunk of silence read on its own, so
+  // that no byte of the session is dropped with the bytes pending from before
+  // the command.
+  void StartCapture(int seq);
+
+  // Sends `audio` after enough silence that all audio sent so far reaches a
+  // multiple of five seconds, then waits for that keepalive line: the engine
+  // has then taken in every chunk. Returns false on a timeout.
+  bool SendAndSync(const std::vector<float>& audio);
   void CloseStdin() { process_.CloseStdin(); }
   void CloseAudio() { process_.CloseAudio(); }
   pid_t pid() const { return process_.pid(); }
@@ -69,6 +83,7 @@ class EngineSession {
   void Keep(const std::string& line);
 
   Subprocess process_;
+  size_t samples_sent_ = 0;
   std::vector<Event> events_;
   std::vector<std::string> bad_lines_;
 };

@@ -1,0 +1,386 @@
+#include "engine/diarization/fluidaudio_subprocess_backend.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "engine/common/posix_io.h"
+#include "engine/common/strings.h"
+#include "engine/common/error.h"
+
+namespace dictacore {
+namespace {
+
+constexpr size_t kMaxLineBytes = 65536;
+constexpr int kExitChecksBeforeTerm = 10;
+constexpr int kExitChecksBeforeKill = 20;
+constexpr auto kExitCheckPause = std::chrono::milliseconds(50);
+
+std::string ErrnoText() { return std::strerror(errno); }
+
+void CloseFd(int* fd) {
+  if (*fd >= 0) {
+    ::close(*fd);
+    *fd = -1;
+  }
+}
+
+// Moves a descriptor above the standard ones, so that the child's dup2 onto
+// 0 and 1 never meets a pipe end that already sits there.
+bool RaiseAboveStdio(int* fd) {
+  if (*fd > STDERR_FILENO) return true;
+  const int raised = ::fcntl(*fd, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+  if (raised < 0) return false;
+  ::close(*fd);
+  *fd = raised;
+  return true;
+}
+
+bool MakePipe(int fds[2]) {
+  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  if (RaiseAboveStdio(&fds[0]) && RaiseAboveStdio(&fds[1])) return true;
+  const int saved = errno;
+  ::close(fds[0]);
+  ::close(fds[1]);
+  errno = saved;
+  return false;
+}
+
+void IgnoreBrokenPipeOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { ::signal(SIGPIPE, SIG_IGN); });
+}
+
+// True once the child has been reaped (or is no longer ours to reap).
+bool ReapNoHang(pid_t pid) {
+  for (;;) {
+    const pid_t r = ::waitpid(pid, nullptr, WNOHANG);
+    if (r == pid) return true;
+    if (r == 0) return false;
+    if (errno == EINTR) continue;
+    return true;  // ECHILD: nothing left to wait for
+  }
+}
+
+bool ReapWithin(pid_t pid, int checks) {
+  for (int i = 0; i < checks; ++i) {
+    if (ReapNoHang(pid)) return true;
+    std::this_thread::sleep_for(kExitCheckPause);
+  }
+  return false;
+}
+
+void ReapBlocking(pid_t pid) {
+  while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+  }
+}
+
+void PutLe16(std::string* out, uint16_t v) {
+  out->push_back(static_cast<char>(v & 0xFF));
+  out->push_back(static_cast<char>((v >> 8) & 0xFF));
+}
+
+void PutLe32(std::string* out, uint32_t v) {
+  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>((v >> shift) & 0xFF));
+}
+
+// A fresh temporary path for one request's audio; empty with the reason on
+// failure.
+std::string MakeTempWavPath(std::string* error) {
+  char name[] = "/tmp/fluiddiar-XXXXXX";
+  const int fd = ::mkstemp(name);
+  if (fd < 0) {
+    Fail(error, "mkstemp failed: " + ErrnoText());
+    return std::string();
+  }
+  ::close(fd);
+  const std::string with_extension = std::string(name) + ".wav";
+  if (::rename(name, with_extension.c_str()) == 0) return with_extension;
+  return name;
+}
+
+}  // namespace
+
+bool ReadLine(int fd, std::string* line) {
+  line->clear();
+  for (;;) {
+    char byte = 0;
+    const ssize_t n = ::read(fd, &byte, 1);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    if (byte == '\r') continue;
+    if (byte == '\n') return true;
+    line->push_back(byte);
+    if (line->size() > kMaxLineBytes) return false;
+  }
+}
+
+bool WriteWavFloat32(const std::string& path, const std::vector<float>& samples, int sample_rate,
+                     std::string* error) {
+  std::FILE* file = std::fopen(path.c_str(), "wb");
+  if (file == nullptr) {
+    return Fail(error, "fopen failed: " + ErrnoText());
+  }
+  const uint32_t data_size = static_cast<uint32_t>(samples.size() * 4);
+  const uint32_t rate = static_cast<uint32_t>(sample_rate);
+  std::string header;
+  header.reserve(44);
+  header.append("RIFF");
+  PutLe32(&header, 36 + data_size);
+  header.append("WAVE");
+  header.append("fmt ");
+  PutLe32(&header, 16);
+  PutLe16(&header, 3);  // IEEE float
+  PutLe16(&header, 1);  // mono
+  PutLe32(&header, rate);
+  PutLe32(&header, rate * 4);
+  PutLe16(&header, 4);
+  PutLe16(&header, 32);
+  header.append("data");
+  PutLe32(&header, data_size);
+
+  bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
+  if (ok && !samples.empty()) {
+    std::string data;
+    data.reserve(samples.size() * 4);
+    for (float sample : samples) {
+      uint32_t bits = 0;
+      std::memcpy(&bits, &sample, sizeof(bits));
+      PutLe32(&data, bits);
+    }
+    ok = std::fwrite(data.data(), 1, data.size(), file) == data.size();
+  }
+  if (std::fclose(file) != 0) ok = false;
+  if (!ok) Fail(error, "wav write failed");
+  return ok;
+}
+
+std::string BuildHelperRequestLine(const std::string& wav_path) {
+  std::string line = "{\"input\":\"";
+  for (char ch : wav_path) {
+    if (ch == '\\' || ch == '"') line.push_back('\\');
+    line.push_back(ch);
+  }
+  line.append("\"}");
+  return line;
+}
+
+bool ParseHelperSegmentLine(const std::string& line, double* start, double* end,
+                            std::string* label) {
+  const size_t first_tab = line.find('\t');
+  if (first_tab == std::string::npos) return false;
+  const size_t second_tab = line.find('\t', first_tab + 1);
+  if (second_tab == std::string::npos) return false;
+  double s = 0.0;
+  double e = 0.0;
+  if (!ParseLeadingDouble(line.substr(0, first_tab), &s) ||
+      !ParseLeadingDouble(line.substr(first_tab + 1, second_tab - first_tab - 1), &e)) {
+    return false;
+  }
+  // "inf" and "nan" read as numbers but are no times.
+  if (!std::isfinite(s) || !std::isfinite(e)) return false;
+  *start = s;
+  *end = e;
+  *label = line.substr(second_tab + 1);
+  return true;
+}
+
+struct FluidAudioSubprocessBackend::Impl {
+  pid_t pid = -1;
+  int to_helper = -1;
+  int from_helper = -1;
+  bool ready = false;
+
+  ~Impl() { Shutdown(); }
+
+  // Closing the helper's input asks it to exit; a helper that does not is
+  // sent SIGTERM after about 0.5 s and SIGKILL after another second.
+  void Shutdown() {
+    CloseFd(&to_helper);
+    CloseFd(&from_helper);
+    if (pid > 0) {
+      if (!ReapWithin(pid, kExitChecksBeforeTerm)) {
+        ::kill(pid, SIGTERM);
+        if (!ReapWithin(pid, kExitChecksBeforeKill)) {
+          ::kill(pid, SIGKILL);
+          ReapBlocking(pid);
+        }
+      }
+      pid = -1;
+    }
+    ready = false;
+  }
+};
+
+FluidAudioSubprocessBackend::FluidAudioSubprocessBackend() = default;
+FluidAudioSubprocessBackend::~FluidAudioSubprocessBackend() = default;
+
+std::unique_ptr<DiarizationBackend> MakeFluidAudioDiarizationBackend() {
+  return std::make_unique<FluidAudioSubprocessBackend>();
+}
+
+int FluidAudioSubprocessBackend::HelperPid() const { return impl_ ? impl_->pid : -1; }
+
+bool FluidAudioSubprocessBackend::IsReady() const { return impl_ && impl_->ready; }
+
+bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
+                                       std::string* error) {
+  impl_.reset();  // shuts a previous helper down
+  impl_ = std::make_unique<Impl>();
+
+  if (options.helper_binary.empty()) {
+    return Fail(error, "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
+  }
+  if (options.model_dir.empty()) {
+    return Fail(error, "diarization model_dir is empty");
+  }
+  if (::access(options.helper_binary.c_str(), X_OK) != 0) {
+    return Fail(error, "diarization helper not executable: " + options.helper_binary + " (" +
+                        ErrnoText() + ")");
+  }
+  IgnoreBrokenPipeOnce();
+
+  int in_pipe[2] = {-1, -1};
+  int out_pipe[2] = {-1, -1};
+  if (!MakePipe(in_pipe)) {
+    return Fail(error, "pipe(in) failed: " + ErrnoText());
+  }
+  if (!MakePipe(out_pipe)) {
+    const std::string reason = ErrnoText();
+    CloseFd(&in_pipe[0]);
+    CloseFd(&in_pipe[1]);
+    return Fail(error, "pipe(out) failed: " + reason);
+  }
+
+  // Everything the child needs is prepared before fork: it only calls dup2,
+  // close, execv and, on failure, writes one line.
+  std::vector<std::string> args = {options.helper_binary, "--resident", "--model",
+                                   options.model_dir};
+  if (!options.backend.empty()) {
+    args.push_back("--backend");
+    args.push_back(options.backend);
+  }
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(arg.data());
+  argv.push_back(nullptr);
+
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    const std::string reason = ErrnoText();
+    CloseFd(&in_pipe[0]);
+    CloseFd(&in_pipe[1]);
+    CloseFd(&out_pipe[0]);
+    CloseFd(&out_pipe[1]);
+    return Fail(error, "fork failed: " + reason);
+  }
+  if (pid == 0) {
+    ::dup2(in_pipe[0], STDIN_FILENO);
+    ::dup2(out_pipe[1], STDOUT_FILENO);
+    ::close(in_pipe[0]);
+    ::close(in_pipe[1]);
+    ::close(out_pipe[0]);
+    ::close(out_pipe[1]);
+    ::execv(argv[0], argv.data());
+    char message[512];
+    const int len = std::snprintf(message, sizeof(message), "execv %s failed: %s\n", argv[0],
+                                  std::strerror(errno));
+    if (len > 0) {
+      const size_t n = std::min(static_cast<size_t>(len), sizeof(message) - 1);
+      [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, message, n);
+    }
+    ::_exit(127);
+  }
+
+  CloseFd(&in_pipe[0]);
+  CloseFd(&out_pipe[1]);
+  impl_->pid = pid;
+  impl_->to_helper = in_pipe[1];
+  impl_->from_helper = out_pipe[0];
+
+  std::string line;
+  if (!ReadLine(impl_->from_helper, &line)) {
+    impl_->Shutdown();
+    return Fail(error, "diarization helper exited before READY");
+  }
+  if (line != "READY") {
+    impl_->Shutdown();
+    return Fail(error, "expected READY from diarization helper, got: " + line);
+  }
+  impl_->ready = true;
+  return true;
+}
+
+bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int sample_rate,
+                                          std::vector<DiarizationSegment>* out,
+                                          std::string* error) {
+  if (out == nullptr) {
+    return Fail(error, "out is null");
+  }
+  out->clear();
+  if (!IsReady()) {
+    return Fail(error, "diarization backend not ready");
+  }
+  if (samples.empty()) return true;
+
+  const std::string wav_path = MakeTempWavPath(error);
+  if (wav_path.empty()) return false;
+  std::string wav_error;
+  if (!WriteWavFloat32(wav_path, samples, sample_rate, &wav_error)) {
+    ::unlink(wav_path.c_str());
+    return Fail(error, "wav write failed: " + wav_error);
+  }
+
+  if (!WriteAllToFd(impl_->to_helper, BuildHelperRequestLine(wav_path) + "\n")) {
+    Fail(error, "write to helper failed: " + ErrnoText());
+    ::unlink(wav_path.c_str());
+    impl_->ready = false;
+    return false;
+  }
+
+  std::map<std::string, std::string> labels;
+  std::string line;
+  for (;;) {
+    if (!ReadLine(impl_->from_helper, &line)) {
+      // A broken exchange yields no turns: the caller must not mistake a
+      // partial answer for the whole recording.
+      out->clear();
+      Fail(error, "diarization helper closed stdout before DONE");
+      ::unlink(wav_path.c_str());
+      impl_->ready = false;
+      return false;
+    }
+    if (line == "DONE") break;
+    double start = 0.0;
+    double end = 0.0;
+    std::string label;
+    if (!ParseHelperSegmentLine(line, &start, &end, &label)) continue;
+    if (!(start < end)) continue;
+    auto it = labels.find(label);
+    if (it == labels.end()) {
+      it = labels.emplace(label, SpeakerLabel(static_cast<int>(labels.size()))).first;
+    }
+    out->push_back({start, end, it->second});
+  }
+  ::unlink(wav_path.c_str());
+  std::stable_sort(out->begin(), out->end(),
+                   [](const DiarizationSegment& a, const DiarizationSegment& b) {
+                     return a.start < b.start;
+                   });
+  return true;
+}
+
+}  // namespace dictacore

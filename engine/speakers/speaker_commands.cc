@@ -1,0 +1,390 @@
+#include "engine/speakers/speaker_commands.h"
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <system_error>
+
+#include "engine/audio/audio_file_reader.h"
+#include "engine/cli/event_emitter.h"
+#include "engine/common/strings.h"
+#include "engine/speakers/enroll_db.h"
+
+namespace dictacore {
+namespace {
+
+std::string JsonString(const std::string& value) { return "\"" + JsonEscape(value) + "\""; }
+
+// A compact JSON object, members in the order they are added.
+class JsonObject {
+ public:
+  JsonObject& String(const std::string& key, const std::string& value) {
+    return Raw(key, JsonString(value));
+  }
+  JsonObject& Raw(const std::string& key, const std::string& json) {
+    text_ += text_.empty() ? "{" : ",";
+    text_ += JsonString(key);
+    text_ += ":";
+    text_ += json;
+    return *this;
+  }
+  std::string Build() const { return text_.empty() ? "{}" : text_ + "}"; }
+
+ private:
+  std::string text_;
+};
+
+std::string JsonArray(const std::vector<std::string>& items) {
+  std::string out = "[";
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) out += ",";
+    out += items[i];
+  }
+  return out + "]";
+}
+
+// Seconds and scores with three decimals; JSON has no infinity or NaN.
+std::string Fixed3(double value) { return FormatFixed(std::isfinite(value) ? value : 0.0, 3); }
+
+int FailCommand(EventEmitter* emitter, const std::string& message) {
+  emitter->EmitError(message);
+  return 1;
+}
+
+int Print(EventEmitter* emitter, const JsonObject& object) {
+  emitter->EmitRawJson(object.Build());
+  return 0;
+}
+
+std::string SamplePath(const std::string& samples_dir, const std::string& md5) {
+  return JoinPath(samples_dir, md5 + ".wav");
+}
+
+// Copies the registered sample beside the database; the path of the copy, or
+// empty when it could not be made.
+std::string SaveSampleCopy(const std::string& input, const std::string& samples_dir,
+                           const std::string& md5) {
+  std::error_code ec;
+  std::filesystem::create_directories(samples_dir, ec);
+  if (ec) return std::string();
+  const std::string copy = SamplePath(samples_dir, md5);
+  std::filesystem::copy_file(input, copy, std::filesystem::copy_options::overwrite_existing, ec);
+  return ec ? std::string() : copy;
+}
+
+}  // namespace
+
+std::string SamplesDirectory(const Options& options) {
+  if (!options.speaker_samples_dir.empty()) return options.speaker_samples_dir;
+  return JoinPath(std::filesystem::path(options.speaker_enroll_db).parent_path().string(),
+                  "samples");
+}
+
+SpeakerIdentifierOptions IdentifierOptionsFor(const Options& options) {
+  SpeakerIdentifierOptions identifier;
+  identifier.model = options.speaker_embedding_model;
+  identifier.enroll_db = options.speaker_enroll_db;
+  identifier.num_threads = std::max(options.diarization_num_threads, 1);
+  identifier.provider = options.provider_first;
+  identifier.threshold = static_cast<float>(options.speaker_id_threshold);
+  return identifier;
+}
+
+std::vector<DiarizationSegment> ParseSegmentList(std::istream& in) {
+  std::vector<DiarizationSegment> segments;
+  std::string line;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    const size_t first_tab = line.find('\t');
+    if (first_tab == std::string::npos) continue;
+    const size_t second_tab = line.find('\t', first_tab + 1);
+    if (second_tab == std::string::npos) continue;
+    DiarizationSegment segment;
+    if (!ParseLeadingDouble(line.substr(0, first_tab), &segment.start) ||
+        !ParseLeadingDouble(line.substr(first_tab + 1, second_tab - first_tab - 1), &segment.end)) {
+      continue;
+    }
+    segment.speaker = line.substr(second_tab + 1);
+    if (!(segment.start < segment.end) || segment.speaker.empty()) continue;
+    segments.push_back(std::move(segment));
+  }
+  return segments;
+}
+
+void ClipSegmentsToRecording(double duration_seconds, std::vector<DiarizationSegment>* segments) {
+  const auto clip = [duration_seconds](double t) {
+    if (!(t > 0.0)) return 0.0;
+    return t < duration_seconds ? t : duration_seconds;
+  };
+  for (DiarizationSegment& segment : *segments) {
+    segment.start = clip(segment.start);
+    segment.end = clip(segment.end);
+  }
+}
+
+int RunRegister(const Options& options) {
+  EventEmitter emitter;
+  if (options.speaker_embedding_model.empty()) {
+    return FailCommand(&emitter, "--register-name requires --speaker-embedding-model");
+  }
+  if (options.register_input.empty()) {
+    return FailCommand(&emitter, "--register-name requires --register-input (16 kHz mono WAV)");
+  }
+  if (options.speaker_enroll_db.empty()) {
+    return FailCommand(&emitter, "--register-name requires --speaker-enroll-db (output path)");
+  }
+  std::string error;
+  // A line break would write extra lines into the database; refuse it before
+  // anything is read or computed.
+  if (!CheckNoLineBreak(options.register_name, "speaker name", &error) ||
+      !CheckNoLineBreak(options.register_speaker_id, "speaker id", &error)) {
+    return FailCommand(&emitter, "register: " + error);
+  }
+
+  const std::string md5 = Md5File(options.register_input, &error);
+  if (md5.empty()) return FailCommand(&emitter, "register: " + error);
+  error.clear();
+  if (EnrollDbContainsMd5(options.speaker_enroll_db, md5, &error)) {
+    return Print(&emitter, JsonObject()
+                               .String("type", "ok")
+                               .String("status", "already_registered")
+                               .String("name", options.register_name)
+                               .Raw("md5", "\"" + md5 + "\""));
+  }
+  if (!error.empty()) return FailCommand(&emitter, "register: " + error);
+
+  std::vector<float> samples;
+  if (!ReadWavMono(options.register_input, options.sample_rate, &samples, &error)) {
+    return FailCommand(&emitter, "register: " + error);
+  }
+  SpeakerIdentifierOptions identifier_options = IdentifierOptionsFor(options);
+  identifier_options.enroll_db.clear();
+  identifier_options.threshold = SpeakerIdentifierOptions().threshold;
+  SpeakerIdentifier identifier;
+  std::vector<float> embedding;
+  if (!identifier.Init(identifier_options, &error) ||
+      !identifier.ComputeEmbedding(samples, options.sample_rate, &embedding, &error)) {
+    return FailCommand(&emitter, "register: " + error);
+  }
+
+  bool already_present = false;
+  std::string id;
+  if (!AppendEnrollEmbedding(options.speaker_enroll_db, options.register_speaker_id,
+                             options.register_name, md5, embedding, &error, &already_present,
+                             &id)) {
+    return FailCommand(&emitter, "register: " + error);
+  }
+  if (already_present) {
+    return Print(&emitter, JsonObject()
+                               .String("type", "ok")
+                               .String("status", "already_registered")
+                               .String("id", id)
+                               .String("name", options.register_name)
+                               .Raw("md5", "\"" + md5 + "\""));
+  }
+
+  const std::string samples_dir = SamplesDirectory(options);
+  const std::string copy = SaveSampleCopy(options.register_input, samples_dir, md5);
+  emitter.EmitLog(copy.empty() ? "[REGISTER] warning: could not save sample copy under " + samples_dir
+                               : "[REGISTER] saved sample copy -> " + copy);
+  return Print(&emitter, JsonObject()
+                             .String("type", "ok")
+                             .String("status", "registered")
+                             .String("id", id)
+                             .String("name", options.register_name)
+                             .Raw("md5", "\"" + md5 + "\"")
+                             .String("sample", copy));
+}
+
+int RunListSpeakers(const Options& options) {
+  EventEmitter emitter;
+  if (options.speaker_enroll_db.empty()) {
+    return FailCommand(&emitter, "--list-speakers requires --speaker-enroll-db");
+  }
+  int dim = 0;
+  std::vector<EnrollEntry> entries;
+  std::string error;
+  if (!LoadEnrollDb(options.speaker_enroll_db, &dim, &entries, &error)) {
+    return FailCommand(&emitter, "list: " + error);
+  }
+  const std::string samples_dir = SamplesDirectory(options);
+  std::vector<std::string> speakers;
+  for (const EnrollEntry& entry : entries) {
+    std::vector<std::string> voiceprints;
+    for (const EnrollSample& sample : entry.samples) {
+      voiceprints.push_back(
+          JsonObject()
+              .String("md5", sample.md5)
+              .String("sample", sample.md5.empty() ? "" : SamplePath(samples_dir, sample.md5))
+              .Build());
+    }
+    speakers.push_back(JsonObject()
+                           .String("id", entry.id)
+                           .String("name", entry.name)
+                           .Raw("count", std::to_string(entry.samples.size()))
+                           .Raw("voiceprints", JsonArray(voiceprints))
+                           .Build());
+  }
+  return Print(&emitter, JsonObject()
+                             .String("type", "speakers")
+                             .Raw("dim", std::to_string(dim))
+                             .Raw("speakers", JsonArray(speakers)));
+}
+
+int RunMigrateSpeakers(const Options& options) {
+  {
+    EventEmitter emitter;
+    if (options.speaker_enroll_db.empty()) {
+      return FailCommand(&emitter, "--migrate-speakers requires --speaker-enroll-db");
+    }
+    std::string error;
+    if (!MigrateEnrollDb(options.speaker_enroll_db, &error)) {
+      return FailCommand(&emitter, "migrate: " + error);
+    }
+  }
+  return RunListSpeakers(options);
+}
+
+int RunRenameSpeaker(const Options& options) {
+  EventEmitter emitter;
+  if (options.speaker_enroll_db.empty()) return FailCommand(&emitter, "rename requires --speaker-enroll-db");
+  if (options.rename_speaker_id.empty() || options.rename_speaker_name.empty()) {
+    return FailCommand(&emitter, "rename requires --rename-speaker-id ID and --rename-speaker-name NAME");
+  }
+  bool found = false;
+  std::string error;
+  if (!RenameEnrollById(options.speaker_enroll_db, options.rename_speaker_id,
+                        options.rename_speaker_name, &found, &error)) {
+    return FailCommand(&emitter, "rename: " + error);
+  }
+  if (!found) {
+    return Print(&emitter, JsonObject()
+                               .String("type", "ok")
+                               .String("status", "not_found")
+                               .String("id", options.rename_speaker_id));
+  }
+  return Print(&emitter, JsonObject()
+                             .String("type", "ok")
+                             .String("status", "renamed")
+                             .String("id", options.rename_speaker_id)
+                             .String("name", options.rename_speaker_name));
+}
+
+int RunUnregister(const Options& options) {
+  EventEmitter emitter;
+  if (options.speaker_enroll_db.empty()) {
+    return FailCommand(&emitter, "unregister requires --speaker-enroll-db");
+  }
+  if (options.unregister_speaker_id.empty() && options.unregister_name.empty() &&
+      options.unregister_md5.empty()) {
+    return FailCommand(&emitter, "unregister requires --unregister-name NAME or --unregister-md5 MD5");
+  }
+  const std::string samples_dir = SamplesDirectory(options);
+  const std::string& db = options.speaker_enroll_db;
+  std::vector<std::string> removed;
+  std::string name;
+  bool found = false;
+  std::string error;
+  bool ok = false;
+  const char* key = nullptr;
+  std::string key_value;
+  if (!options.unregister_speaker_id.empty()) {
+    key = "id";
+    key_value = options.unregister_speaker_id;
+    ok = RemoveEnrollById(db, key_value, &removed, &found, &name, &error);
+  } else if (!options.unregister_name.empty()) {
+    key = "name";
+    key_value = options.unregister_name;
+    name = key_value;
+    ok = RemoveEnrollByName(db, key_value, &removed, &found, &error);
+  } else {
+    key = "md5";
+    key_value = options.unregister_md5;
+    removed.push_back(key_value);
+    ok = RemoveEnrollByMd5(db, key_value, &found, &name, &error);
+  }
+  if (!ok) return FailCommand(&emitter, "unregister: " + error);
+  if (!found) {
+    return Print(&emitter,
+                 JsonObject().String("type", "ok").String("status", "not_found").String(key, key_value));
+  }
+
+  std::vector<std::string> removed_json;
+  for (const std::string& md5 : removed) {
+    if (!md5.empty()) {
+      std::error_code ignored;
+      std::filesystem::remove(SamplePath(samples_dir, md5), ignored);
+    }
+    removed_json.push_back(JsonString(md5));
+  }
+  return Print(&emitter, JsonObject()
+                             .String("type", "ok")
+                             .String("status", "unregistered")
+                             .String("id", options.unregister_speaker_id)
+                             .String("name", name)
+                             .Raw("removed", JsonArray(removed_json)));
+}
+
+int RunIdentifyOnly(const Options& options) {
+  EventEmitter emitter;
+  if (options.speaker_embedding_model.empty()) {
+    return FailCommand(&emitter, "--identify-only requires --speaker-embedding-model");
+  }
+  if (options.speaker_enroll_db.empty()) {
+    return FailCommand(&emitter, "--identify-only requires --speaker-enroll-db");
+  }
+  if (options.wav_input.empty()) {
+    return FailCommand(&emitter, "--identify-only requires --wav-input (16 kHz mono WAV)");
+  }
+  if (options.segments_input.empty()) {
+    return FailCommand(&emitter, "--identify-only requires --segments-input (TSV start\\tend\\tlabel)");
+  }
+  std::vector<float> samples;
+  std::string error;
+  if (!ReadWavMono(options.wav_input, options.sample_rate, &samples, &error)) {
+    return FailCommand(&emitter, "identify: " + error);
+  }
+  std::ifstream list(options.segments_input, std::ios::binary);
+  if (!list.is_open()) {
+    return FailCommand(&emitter, "identify: cannot open --segments-input: " + options.segments_input);
+  }
+  std::vector<DiarizationSegment> segments = ParseSegmentList(list);
+  ClipSegmentsToRecording(
+      static_cast<double>(samples.size()) / static_cast<double>(options.sample_rate), &segments);
+
+  SpeakerIdentifier identifier;
+  if (!identifier.Init(IdentifierOptionsFor(options), &error)) {
+    return FailCommand(&emitter, "identify: " + error);
+  }
+  std::map<std::string, float> scores;
+  const std::map<std::string, std::string> names =
+      BuildClusterIdentityMap(&identifier, samples, options.sample_rate,
+                              options.speaker_id_max_seconds, segments, &emitter, &scores);
+
+  JsonObject speakers;
+  for (const auto& [label, name] : names) speakers.String(label, name);
+  std::vector<std::string> rows;
+  for (const DiarizationSegment& segment : segments) {
+    const auto name = names.find(segment.speaker);
+    const auto score = scores.find(segment.speaker);
+    rows.push_back(JsonObject()
+                       .Raw("start_time", Fixed3(segment.start))
+                       .Raw("end_time", Fixed3(segment.end))
+                       .String("label", segment.speaker)
+                       .String("speaker", name == names.end() ? segment.speaker : name->second)
+                       .Raw("score", Fixed3(score == scores.end() ? 0.0 : score->second))
+                       .Build());
+  }
+  emitter.EmitRawJson(JsonObject()
+                          .String("type", "identify-result")
+                          .Raw("speakers", speakers.Build())
+                          .Raw("segments", JsonArray(rows))
+                          .Build());
+  emitter.EmitComplete("Identification complete");
+  return 0;
+}
+
+}  // namespace dictacore

@@ -1,0 +1,321 @@
+// Live dictation with the realtime paths (--manual-mode --manual-realtime):
+// streaming partials, VAD segments, punctuated segment texts, realtime
+// second-pass batches, the offline decode at stop, and the fall-backs. Real
+// program, real toolkit, the kit's models and audio.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/support/engine_session.h"
+
+namespace dictacore {
+namespace {
+
+using testing::AudioPath;
+using testing::EngineSession;
+using testing::Silence;
+using testing::Event;
+using testing::KitFile;
+using testing::LoadWav;
+using testing::ModelPath;
+
+std::vector<std::string> RealtimeArgs(std::vector<std::string> extra = {}) {
+  std::vector<std::string> args = testing::RealtimeKitArgs();
+  args.insert(args.end(), {"--session-id", "3"});
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
+std::vector<float> Clip(const std::string& name, double from, double to) {
+  const std::vector<float> audio = LoadWav(AudioPath(name + ".wav"));
+  const auto begin = static_cast<size_t>(from * 16000);
+  const auto end = std::min(audio.size(), static_cast<size_t>(to * 16000));
+  return std::vector<float>(audio.begin() + static_cast<long>(begin),
+                            audio.begin() + static_cast<long>(end));
+}
+
+// Events of `type` from the `index`-th "start" on.
+std::vector<Event> SessionEvents(const EngineSession& engine, int seq, const std::string& type) {
+  std::vector<Event> out;
+  int current = 0;
+  for (const Event& e : engine.events()) {
+    if (e["type"] == "log" &&
+        e["message"].get<std::string>().rfind("[SESSION-DIAG] cmd=start seq=", 0) == 0) {
+      ++current;
+    }
+    if (current == seq && e["type"] == type) out.push_back(e);
+  }
+  return out;
+}
+
+void Stop(EngineSession* engine) {
+  engine->SendCommand("stop");
+  ASSERT_TRUE(engine->WaitForLog("Capture stopped"));
+  // The audio thread ends the segment at its next chunk.
+  engine->SendAudio(Silence(0.2));
+}
+
+void Quit(EngineSession* engine) {
+  engine->SendCommand("quit");
+  engine->CloseAudio();
+  const auto result = engine->Finish();
+  EXPECT_EQ(result.exit_code, 0);
+  EXPECT_TRUE(engine->bad_lines().empty());
+}
+
+TEST(Realtime, PartialsSegmentsAndABatchOfTwo) {
+  EngineSession engine(RealtimeArgs());
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  EXPECT_TRUE(engine.HasLog("[M3] Online recognizer initialized for first-pass partials"));
+  EXPECT_TRUE(engine.HasLog("[M2] VAD initialized for manual-realtime"));
+  engine.StartCapture(1);
+  engine.SendAudio(Clip("speech_pause_speech", 0, 5.3), false, true);
+  engine.SendAudio(Silence(1.0));
+  const auto result = engine.WaitForType("result");
+  ASSERT_TRUE(result);
+
+  // Partials carry the id the VAD gives the segment it closes next.
+  const auto partials = SessionEvents(engine, 1, "first-pass");
+  std::vector<std::string> first_texts;
+  std::vector<std::string> second_texts;
+  for (const Event& e : partials) {
+    EXPECT_EQ(e["sessionId"], 3);
+    EXPECT_EQ(e["is_final"], false);
+    EXPECT_EQ(e["mode"], "online_partial");
+    const std::string text = e["text"];
+    if (text.empty()) continue;
+    (e["segment_id"] == 1 ? first_texts : second_texts).push_back(text);
+  }
+  EXPECT_EQ(first_texts, (std::vector<std::string>{"hello", "hello world"}));
+  ASSERT_FALSE(second_texts.empty());
+  EXPECT_EQ(second_texts.back(), "你好世界");
+
+  // Each closed segment: one [VAD] line, its punctuated text and an empty
+  // first-pass event, all with the same id.
+  const auto punctuated = SessionEvents(engine, 1, "punctuated");
+  ASSERT_EQ(punctuated.size(), 2u);
+  EXPECT_EQ(punctuated[0]["segment_id"], 1);
+  EXPECT_EQ(punctuated[0]["text"], "hello world。");
+  EXPECT_EQ(punctuated[1]["segment_id"], 2);
+  EXPECT_EQ(punctuated[1]["text"], "你好世界。");
+  int empty_first_pass = 0;
+  for (const Event& e : partials) empty_first_pass += e["text"] == "" ? 1 : 0;
+  EXPECT_EQ(empty_first_pass, 2);
+  EXPECT_TRUE(engine.HasLog("[VAD] seg source=stream id=1 start="));
+  EXPECT_TRUE(engine.HasLog("[VAD] seg source=stream id=2 start="));
+
+  // The first segment is under a second: it waits for the second one.
+  EXPECT_TRUE(engine.HasLog("[M3] realtime 2pass pending short segment samples="));
+  EXPECT_EQ((*result)["segment_id"], 2);
+  EXPECT_EQ((*result)["segment_start_id"], 1);
+  EXPECT_EQ((*result)["segment_count"], 2);
+  EXPECT_EQ((*result)["sessionId"], 3);
+  EXPECT_EQ(result->count("is_final"), 0u);
+  EXPECT_EQ(result->count("offline_2pass"), 0u);
+  EXPECT_EQ(result->count("merged_text"), 0u);
+  const Event& segment = (*result)["segments"][0];
+  EXPECT_EQ(segment["text"], "hello world你好，世界");  // not final: no closing mark
+  const auto& utterances = KitFile("speech_pause_speech")["utterances"];
+  // Session times: the clip follows 0.1 s of silence.
+  EXPECT_NEAR(segment["start_time"].get<double>(), 0.1 + utterances[0]["start"].get<double>(), 0.3);
+  EXPECT_GE(segment["end_time"].get<double>(), 0.1 + utterances[1]["end"].get<double>());
+  Quit(&engine);
+}
+
+TEST(Realtime, StopDecodesPendingShortSegmentsAsFinal) {
+  EngineSession engine(RealtimeArgs());
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  engine.StartCapture(1);
+  engine.SendAudio(Clip("speech_pause_speech", 0, 2.5));
+  ASSERT_TRUE(engine.WaitForLog("[M3] realtime 2pass pending short segment samples="));
+  EXPECT_TRUE(engine.OfType("result").empty());
+  Stop(&engine);
+  const auto result = engine.WaitForType("result");
+  ASSERT_TRUE(result);
+  EXPECT_EQ((*result)["segment_count"], 1);
+  EXPECT_EQ((*result)["segments"][0]["text"], "hello world。");  // final: closing mark
+  Quit(&engine);
+}
+
+TEST(Realtime, StopFlushesTheOpenSegment) {
+  EngineSession engine(RealtimeArgs());
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  engine.StartCapture(1);
+  // Stop while the speaker is still talking: the VAD is flushed.
+  ASSERT_TRUE(engine.SendAndSync(Clip("speech_pause_speech", 2.5, 4.4)));
+  Stop(&engine);
+  ASSERT_TRUE(engine.WaitForLog("[VAD] seg source=flush id=1 "));
+  const auto result = engine.WaitForType("result");
+  ASSERT_TRUE(result);
+  EXPECT_EQ((*result)["segment_id"], 1);
+  const std::string text = (*result)["segments"][0]["text"];
+  EXPECT_EQ(text.rfind("你好", 0), 0u) << text;
+  Quit(&engine);
+}
+
+TEST(Realtime, StopThenQuitOrPipeEndStillDecodes) {
+  for (const bool close_pipe : {false, true}) {
+    SCOPED_TRACE(close_pipe ? "pipe closed" : "quit");
+    EngineSession engine(RealtimeArgs());
+    ASSERT_TRUE(engine.WaitForType("ready"));
+    engine.StartCapture(1);
+    ASSERT_TRUE(engine.SendAndSync(Clip("speech_pause_speech", 0, 2.5)));
+    engine.SendCommand("stop");
+    ASSERT_TRUE(engine.WaitForLog("Capture stopped"));
+    if (close_pipe) {
+      engine.CloseAudio();
+      engine.CloseStdin();
+    } else {
+      engine.SendAudio(Silence(0.1));
+      engine.SendCommand("quit");
+      engine.CloseAudio();
+    }
+    EXPECT_EQ(engine.Finish().exit_code, 0);
+    const auto results = engine.OfType("result");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0]["segments"][0]["text"], "hello world。");
+  }
+}
+
+TEST(Realtime, IdsRestartAfterEveryStart) {
+  EngineSession engine(RealtimeArgs());
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  for (int seq = 1; seq <= 2; ++seq) {
+    engine.StartCapture(seq);
+    engine.SendAudio(Clip("speech_pause_speech", 0, 2.5));
+    ASSERT_TRUE(engine.WaitFor([](const Event& e) { return e["type"] == "punctuated"; }));
+    Stop(&engine);
+    ASSERT_TRUE(engine.WaitForType("result"));
+  }
+  for (int seq = 1; seq <= 2; ++seq) {
+    const auto punctuated = SessionEvents(engine, seq, "punctuated");
+    ASSERT_EQ(punctuated.size(), 1u) << seq;
+    EXPECT_EQ(punctuated[0]["segment_id"], 1) << seq;
+    for (const Event& e : SessionEvents(engine, seq, "first-pass")) {
+      EXPECT_EQ(e["segment_id"], 1) << seq;
+    }
+    const auto results = SessionEvents(engine, seq, "result");
+    ASSERT_EQ(results.size(), 1u);
+    EXPECT_EQ(results[0]["segment_id"], 1);
+  }
+  EXPECT_TRUE(engine.HasLog("[SESSION-DIAG] session-reset-consumed seq=2 "));
+  EXPECT_TRUE(engine.HasLog("[SESSION-DIAG] first-partial seq=2 reset_applied_seq=2 seg_id=1 "));
+  Quit(&engine);
+}
+
+TEST(Realtime, SecondPassEveryZeroDisablesBatches) {
+  EngineSession engine(RealtimeArgs({"--second-pass-every", "0"}));
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  engine.StartCapture(1);
+  engine.SendAudio(Clip("speech_pause_speech", 0, 5.3));
+  engine.SendAudio(Silence(1.0));
+  ASSERT_TRUE(engine.WaitForLog("[VAD] seg source=stream id=2 "));
+  Stop(&engine);
+  Quit(&engine);
+  EXPECT_TRUE(engine.OfType("result").empty());
+  EXPECT_EQ(engine.OfType("punctuated").size(), 2u);
+  int disabled = 0;
+  for (const std::string& m : engine.Logs()) {
+    disabled += m == "[M3] realtime 2pass disabled by config (second_pass_every=0)" ? 1 : 0;
+  }
+  EXPECT_EQ(disabled, 1) << "one notice per session";
+}
+
+TEST(Realtime, OfflineTwoPassDecodesTheWholeSessionAtStop) {
+  EngineSession engine(RealtimeArgs({"--offline-2pass"}));
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  engine.StartCapture(1);
+  engine.SendAudio(Clip("speech_pause_speech", 0, 5.3), false, true);
+  engine.SendCommand("stop");
+  // The pipe stays open: the drain wait ends by its quiet window.
+  ASSERT_TRUE(engine.WaitForLog("offline_2pass stop drain finished by quiet window/timeout"));
+  ASSERT_TRUE(engine.WaitForLog("Capture stopped"));
+  const auto final_result = engine.WaitFor(
+      [](const Event& e) { return e["type"] == "result" && e.value("offline_2pass", false); });
+  ASSERT_TRUE(final_result);
+  EXPECT_EQ((*final_result)["is_final"], true);
+  EXPECT_EQ((*final_result)["sessionId"], 3);
+  EXPECT_EQ((*final_result)["merged_text"], "hello world你好，世界。");
+  ASSERT_EQ((*final_result)["segments"].size(), 2u);
+  // The realtime batch ran during the session as well.
+  EXPECT_GE(engine.OfType("result").size(), 2u);
+  Quit(&engine);
+}
+
+TEST(Realtime, OfflineTwoPassDrainReturnsAtOnceWhenThePipeClosed) {
+  EngineSession engine(RealtimeArgs({"--offline-2pass"}));
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  engine.StartCapture(1);
+  engine.SendAudio(Clip("speech_pause_speech", 0, 2.0));
+  engine.CloseAudio();
+  ASSERT_TRUE(engine.WaitForLog("PCM pipe closed"));
+  engine.SendCommand("stop");
+  const auto result = engine.WaitFor(
+      [](const Event& e) { return e["type"] == "result" && e.value("offline_2pass", false); });
+  ASSERT_TRUE(result);
+  EXPECT_FALSE(engine.HasLog("offline_2pass stop drain finished"));
+  engine.CloseStdin();
+  EXPECT_EQ(engine.Finish().exit_code, 0);
+}
+
+TEST(Realtime, UnloadableVadFallsBackToBufferingAndDecodesOnTheAudioThread) {
+  EngineSession engine(RealtimeArgs({"--silero-vad-model", "/nonexistent/vad.onnx"}));
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  EXPECT_TRUE(engine.HasLog(
+      "[M2] VAD init failed: SherpaOnnxCreateVoiceActivityDetector() failed"));
+  EXPECT_TRUE(engine.HasLog("[M2] manual-realtime will fallback to legacy buffering"));
+  engine.StartCapture(1);
+  ASSERT_TRUE(engine.SendAndSync(Clip("speech_pause_speech", 0, 5.3)));
+  Stop(&engine);
+  const auto result = engine.WaitForType("result");
+  ASSERT_TRUE(result);
+  EXPECT_EQ(result->count("segment_id"), 0u);
+  EXPECT_EQ((*result)["segments"][0]["start_ms"], 0);
+  // Push-to-talk decode: punctuated, trailing mark removed.
+  EXPECT_EQ((*result)["segments"][0]["text"], "hello world你好，世界");
+  // No partials without the VAD path.
+  EXPECT_TRUE(engine.OfType("first-pass").empty());
+  Quit(&engine);
+}
+
+TEST(Realtime, UnloadableStreamingModelStillSegmentsAndDecodes) {
+  EngineSession engine(RealtimeArgs({"--first-encoder", "/nonexistent/encoder.onnx"}));
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  EXPECT_TRUE(engine.HasLog(
+      "[M3] Online recognizer init failed: SherpaOnnxCreateOnlineRecognizer() failed"));
+  EXPECT_TRUE(engine.HasLog("[M3] first-pass will fallback to placeholder events"));
+  engine.StartCapture(1);
+  engine.SendAudio(Clip("speech_pause_speech", 0, 5.3));
+  engine.SendAudio(Silence(1.0));
+  const auto result = engine.WaitForType("result");
+  ASSERT_TRUE(result);
+  EXPECT_EQ((*result)["segments"][0]["text"], "hello world你好，世界");
+  for (const Event& e : engine.OfType("first-pass")) EXPECT_EQ(e["text"], "");
+  // No partial text: nothing to punctuate for the closed segments.
+  EXPECT_TRUE(engine.OfType("punctuated").empty());
+  Quit(&engine);
+}
+
+TEST(Realtime, StreamingParaformerFirstPass) {
+  EngineSession engine(RealtimeArgs({"--first-model-type", "paraformer", "--first-encoder",
+                                     ModelPath("streaming-paraformer/encoder.onnx"),
+                                     "--first-decoder",
+                                     ModelPath("streaming-paraformer/decoder.onnx"),
+                                     "--first-tokens", ModelPath("streaming-paraformer/tokens.txt"),
+                                     "--first-joiner", ""}));
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  engine.StartCapture(1);
+  engine.SendAudio(Clip("speech_pause_speech", 0, 2.5));
+  ASSERT_TRUE(engine.WaitFor([](const Event& e) { return e["type"] == "punctuated"; }));
+  std::string last;
+  for (const Event& e : engine.OfType("first-pass")) {
+    if (e["text"] != "") last = e["text"];
+  }
+  EXPECT_EQ(last, "hello world");
+  Quit(&engine);
+}
+
+}  // namespace
+}  // namespace dictacore
