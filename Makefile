@@ -4,6 +4,7 @@
 # Further targets:
 #   make test-asan   the whole suite built with AddressSanitizer + UBSan (build-asan/)
 #   make test-tsan   the live-mode tests built with ThreadSanitizer (build-tsan/)
+#   make bench       build and run the engine benchmarks (not part of any test)
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
@@ -23,7 +24,7 @@ SANITIZER_ENV = \
 # std::lock_guard).
 LIVE_TESTS = LiveSession|Realtime|SingleModel|PcmPipeReader|SinglePartialStep|SetCommand
 
-.PHONY: all deps configure build test demo clean test-asan test-tsan
+.PHONY: all deps configure build test demo bench clean test-asan test-tsan
 
 all: build
 
@@ -41,6 +42,9 @@ test: build
 
 demo: build
 	@scripts/demo.sh $(BUILD_DIR)
+
+bench: build
+	@bench/run_benchmarks.sh $(BUILD_DIR)
 
 test-asan:
 	@$(MAKE) --no-print-directory test BUILD_DIR=build-asan \

@@ -41,9 +41,10 @@ std::vector<float> LoadWav(const std::string& path) {
   return samples;
 }
 
-EngineSession::EngineSession(std::vector<std::string> args, bool audio_pipe)
+EngineSession::EngineSession(std::vector<std::string> args, bool audio_pipe,
+                             const std::string& program)
     : process_([&] {
-        args.insert(args.begin(), BinPath("dictacore"));
+        args.insert(args.begin(), program.empty() ? BinPath("dictacore") : program);
         return Subprocess::Config{args, audio_pipe};
       }()) {}
 

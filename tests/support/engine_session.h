@@ -35,7 +35,9 @@ std::vector<float> LoadWav(const std::string& path);
 
 class EngineSession {
  public:
-  explicit EngineSession(std::vector<std::string> args, bool audio_pipe = true);
+  // `program`: another build of the engine (default: build/bin/dictacore).
+  explicit EngineSession(std::vector<std::string> args, bool audio_pipe = true,
+                         const std::string& program = "");
 
   // Writes audio as fast as the pipe takes it, or paced like a microphone
   // (`realtime`: chunks of `chunk_seconds` at wall-clock speed).
@@ -54,6 +56,7 @@ class EngineSession {
   bool SendAndSync(const std::vector<float>& audio);
   void CloseStdin() { process_.CloseStdin(); }
   void CloseAudio() { process_.CloseAudio(); }
+  pid_t pid() const { return process_.pid(); }
 
   // Reads events until one matches; nothing when the output ends or the
   // timeout passes. Every event read is kept in events().
