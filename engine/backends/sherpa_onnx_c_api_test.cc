@@ -23,6 +23,7 @@ TEST(SherpaOnnxAbi, LibraryIsThePinnedVersion) {
   EXPECT_FALSE(std::string(SherpaOnnxGetGitSha1()).empty());
 }
 
+// The config points into `model`, which must outlive it.
 SherpaOnnxVadModelConfig SileroConfig(const std::string& model) {
   SherpaOnnxVadModelConfig config{};
   config.silero_vad.model = model.c_str();
@@ -53,7 +54,8 @@ TEST(SherpaOnnxAbi, VadCreatesFromBothSileroModelsAndHearsNothingInSilence) {
 }
 
 TEST(SherpaOnnxAbi, MissingModelFileYieldsNullHandle) {
-  SherpaOnnxVadModelConfig config = SileroConfig("/nonexistent/silero.onnx");
+  const std::string missing = "/nonexistent/silero.onnx";
+  SherpaOnnxVadModelConfig config = SileroConfig(missing);
   VadHandle vad(SherpaOnnxCreateVoiceActivityDetector(&config, 30.0f));
   EXPECT_EQ(vad, nullptr);
 }

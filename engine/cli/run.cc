@@ -90,16 +90,6 @@ DiarizationInitOptions MakeDiarizationOptions(const Options& o) {
   return d;
 }
 
-SpeakerIdentifierOptions MakeIdentifierOptions(const Options& o) {
-  SpeakerIdentifierOptions s;
-  s.model = o.speaker_embedding_model;
-  s.enroll_db = o.speaker_enroll_db;
-  s.num_threads = o.diarization_num_threads < 1 ? 1 : o.diarization_num_threads;
-  s.provider = o.provider_first;
-  s.threshold = static_cast<float>(o.speaker_id_threshold);
-  return s;
-}
-
 bool WantsDiarization(const Options& o) {
   return o.diarization &&
          (!o.diarization_model.empty() ||
@@ -184,7 +174,7 @@ void StartBackends(const Options& options, Engine* e) {
   if (e->diarization && options.speaker_id && !options.speaker_embedding_model.empty() &&
       !options.speaker_enroll_db.empty()) {
     error.clear();
-    e->emitter.EmitLog(e->identifier.Init(MakeIdentifierOptions(options), &error)
+    e->emitter.EmitLog(e->identifier.Init(IdentifierOptionsFor(options), &error)
                            ? "[M2] Speaker identification initialized (threshold=" +
                                  FormatFixed(options.speaker_id_threshold, 6) + ")"
                            : "[M2] Speaker identification init failed: " + error);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "engine/common/strings.h"
+#include "engine/common/error.h"
 
 namespace dictacore {
 namespace {
@@ -19,10 +20,6 @@ constexpr char kFluidAudioMissing[] =
 constexpr char kSherpaOnnxMissing[] =
     "sherpa-onnx backend was requested via --diarization-segmentation-model / "
     "--diarization-embedding-model but is not compiled into this binary";
-
-void SetError(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-}
 
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
@@ -73,24 +70,24 @@ std::unique_ptr<DiarizationBackend> CreateDiarizationBackend(const DiarizationIn
     name = "fluidaudio";
     backend = MakeFluidAudioDiarizationBackend();
     if (!backend) {
-      SetError(error, kFluidAudioMissing);
+      Fail(error, kFluidAudioMissing);
       return nullptr;
     }
   } else if (!options.segmentation_model.empty() || !options.embedding_model.empty()) {
     name = "sherpa-onnx";
     backend = MakeSherpaOnnxDiarizationBackend();
     if (!backend) {
-      SetError(error, kSherpaOnnxMissing);
+      Fail(error, kSherpaOnnxMissing);
       return nullptr;
     }
   } else {
-    SetError(error, kNothingSelected);
+    Fail(error, kNothingSelected);
     return nullptr;
   }
 
   std::string init_error;
   if (!backend->Init(options, &init_error)) {
-    SetError(error, name + " backend init failed: " + init_error);
+    Fail(error, name + " backend init failed: " + init_error);
     return nullptr;
   }
   return backend;

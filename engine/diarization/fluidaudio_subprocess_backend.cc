@@ -20,6 +20,7 @@
 
 #include "engine/common/posix_io.h"
 #include "engine/common/strings.h"
+#include "engine/common/error.h"
 
 namespace dictacore {
 namespace {
@@ -28,10 +29,6 @@ constexpr size_t kMaxLineBytes = 65536;
 constexpr int kExitChecksBeforeTerm = 10;
 constexpr int kExitChecksBeforeKill = 20;
 constexpr auto kExitCheckPause = std::chrono::milliseconds(50);
-
-void SetError(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-}
 
 std::string ErrnoText() { return std::strerror(errno); }
 
@@ -107,7 +104,7 @@ std::string MakeTempWavPath(std::string* error) {
   char name[] = "/tmp/fluiddiar-XXXXXX";
   const int fd = ::mkstemp(name);
   if (fd < 0) {
-    SetError(error, "mkstemp failed: " + ErrnoText());
+    Fail(error, "mkstemp failed: " + ErrnoText());
     return std::string();
   }
   ::close(fd);
@@ -143,8 +140,7 @@ bool WriteWavFloat32(const std::string& path, const std::vector<float>& samples,
                      std::string* error) {
   std::FILE* file = std::fopen(path.c_str(), "wb");
   if (file == nullptr) {
-    SetError(error, "fopen failed: " + ErrnoText());
-    return false;
+    return Fail(error, "fopen failed: " + ErrnoText());
   }
   const uint32_t data_size = static_cast<uint32_t>(samples.size() * 4);
   const uint32_t rate = static_cast<uint32_t>(sample_rate);
@@ -176,7 +172,7 @@ bool WriteWavFloat32(const std::string& path, const std::vector<float>& samples,
     ok = std::fwrite(data.data(), 1, data.size(), file) == data.size();
   }
   if (std::fclose(file) != 0) ok = false;
-  if (!ok) SetError(error, "wav write failed");
+  if (!ok) Fail(error, "wav write failed");
   return ok;
 }
 
@@ -254,32 +250,27 @@ bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
   impl_ = std::make_unique<Impl>();
 
   if (options.helper_binary.empty()) {
-    SetError(error, "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
-    return false;
+    return Fail(error, "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
   }
   if (options.model_dir.empty()) {
-    SetError(error, "diarization model_dir is empty");
-    return false;
+    return Fail(error, "diarization model_dir is empty");
   }
   if (::access(options.helper_binary.c_str(), X_OK) != 0) {
-    SetError(error, "diarization helper not executable: " + options.helper_binary + " (" +
+    return Fail(error, "diarization helper not executable: " + options.helper_binary + " (" +
                         ErrnoText() + ")");
-    return false;
   }
   IgnoreBrokenPipeOnce();
 
   int in_pipe[2] = {-1, -1};
   int out_pipe[2] = {-1, -1};
   if (!MakePipe(in_pipe)) {
-    SetError(error, "pipe(in) failed: " + ErrnoText());
-    return false;
+    return Fail(error, "pipe(in) failed: " + ErrnoText());
   }
   if (!MakePipe(out_pipe)) {
     const std::string reason = ErrnoText();
     CloseFd(&in_pipe[0]);
     CloseFd(&in_pipe[1]);
-    SetError(error, "pipe(out) failed: " + reason);
-    return false;
+    return Fail(error, "pipe(out) failed: " + reason);
   }
 
   // Everything the child needs is prepared before fork: it only calls dup2,
@@ -301,8 +292,7 @@ bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
     CloseFd(&in_pipe[1]);
     CloseFd(&out_pipe[0]);
     CloseFd(&out_pipe[1]);
-    SetError(error, "fork failed: " + reason);
-    return false;
+    return Fail(error, "fork failed: " + reason);
   }
   if (pid == 0) {
     ::dup2(in_pipe[0], STDIN_FILENO);
@@ -331,13 +321,11 @@ bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
   std::string line;
   if (!ReadLine(impl_->from_helper, &line)) {
     impl_->Shutdown();
-    SetError(error, "diarization helper exited before READY");
-    return false;
+    return Fail(error, "diarization helper exited before READY");
   }
   if (line != "READY") {
     impl_->Shutdown();
-    SetError(error, "expected READY from diarization helper, got: " + line);
-    return false;
+    return Fail(error, "expected READY from diarization helper, got: " + line);
   }
   impl_->ready = true;
   return true;
@@ -347,13 +335,11 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
                                           std::vector<DiarizationSegment>* out,
                                           std::string* error) {
   if (out == nullptr) {
-    SetError(error, "out is null");
-    return false;
+    return Fail(error, "out is null");
   }
   out->clear();
   if (!IsReady()) {
-    SetError(error, "diarization backend not ready");
-    return false;
+    return Fail(error, "diarization backend not ready");
   }
   if (samples.empty()) return true;
 
@@ -362,12 +348,11 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
   std::string wav_error;
   if (!WriteWavFloat32(wav_path, samples, sample_rate, &wav_error)) {
     ::unlink(wav_path.c_str());
-    SetError(error, "wav write failed: " + wav_error);
-    return false;
+    return Fail(error, "wav write failed: " + wav_error);
   }
 
   if (!WriteAllToFd(impl_->to_helper, BuildHelperRequestLine(wav_path) + "\n")) {
-    SetError(error, "write to helper failed: " + ErrnoText());
+    Fail(error, "write to helper failed: " + ErrnoText());
     ::unlink(wav_path.c_str());
     impl_->ready = false;
     return false;
@@ -378,7 +363,7 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     // partial answer for the whole recording. What the helper sends next no
     // longer belongs to any request, so the backend stops using it.
     out->clear();
-    SetError(error, message);
+    Fail(error, message);
     ::unlink(wav_path.c_str());
     impl_->ready = false;
     return false;

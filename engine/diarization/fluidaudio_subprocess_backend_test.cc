@@ -447,17 +447,22 @@ void ExhaustDescriptors(int spare) {
 }
 
 TEST(FluidAudioSystemFailures, PipesThatCannotBeMade) {
+#if defined(__SANITIZE_ADDRESS__)
+  // The sanitizer runtime probes memory through a pipe of its own; with no
+  // descriptor left that probe fails and is reported as a bad object.
+  GTEST_SKIP() << "needs free descriptors under the sanitizer runtime";
+#endif
   HelperRun run("");
   EXPECT_EQ(InChild([&] {
-              ExhaustDescriptors(0);
               FluidAudioSubprocessBackend backend;
+              ExhaustDescriptors(0);
               std::string error;
               return backend.Init(run.Options(), &error) ? std::string("started") : error;
             }),
             "pipe(in) failed: Too many open files");
   EXPECT_EQ(InChild([&] {
-              ExhaustDescriptors(2);
               FluidAudioSubprocessBackend backend;
+              ExhaustDescriptors(2);
               std::string error;
               return backend.Init(run.Options(), &error) ? std::string("started") : error;
             }),

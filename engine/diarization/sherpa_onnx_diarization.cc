@@ -7,13 +7,10 @@
 
 #include "engine/backends/model_files.h"
 #include "engine/backends/sherpa_handles.h"
+#include "engine/common/error.h"
 
 namespace dictacore {
 namespace {
-
-void SetError(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-}
 
 // Embedding model names tried in `model_dir`, with the key that finds a
 // differently named file of the same kind.
@@ -45,8 +42,7 @@ bool ResolveDiarizationModelFiles(const DiarizationInitOptions& options,
   embedding->clear();
   if (options.model_dir.empty() && options.segmentation_model.empty() &&
       options.embedding_model.empty()) {
-    SetError(error, "Diarization model path is empty");
-    return false;
+    return Fail(error, "Diarization model path is empty");
   }
   *segmentation = options.segmentation_model;
   if (segmentation->empty() && !options.model_dir.empty()) {
@@ -60,12 +56,10 @@ bool ResolveDiarizationModelFiles(const DiarizationInitOptions& options,
     }
   }
   if (segmentation->empty()) {
-    SetError(error, "Diarization segmentation model not found in " + options.model_dir);
-    return false;
+    return Fail(error, "Diarization segmentation model not found in " + options.model_dir);
   }
   if (embedding->empty()) {
-    SetError(error, "Diarization embedding model not found in " + options.model_dir);
-    return false;
+    return Fail(error, "Diarization embedding model not found in " + options.model_dir);
   }
   return true;
 }
@@ -135,26 +129,22 @@ bool SherpaOnnxDiarizationBackend::Process(const std::vector<float>& samples, in
                                            std::vector<DiarizationSegment>* out,
                                            std::string* error) {
   if (out == nullptr) {
-    SetError(error, "out is null");
-    return false;
+    return Fail(error, "out is null");
   }
   out->clear();
   if (!IsReady()) {
-    SetError(error, "Diarization is not initialized");
-    return false;
+    return Fail(error, "Diarization is not initialized");
   }
   if (samples.empty()) return true;
   const SherpaOnnxOfflineSpeakerDiarization* sd = impl_->handle.get();
   const int32_t expected = SherpaOnnxOfflineSpeakerDiarizationGetSampleRate(sd);
   if (expected != sample_rate) {
-    SetError(error, "Diarization sample rate mismatch: expected " + std::to_string(expected) +
+    return Fail(error, "Diarization sample rate mismatch: expected " + std::to_string(expected) +
                         ", got " + std::to_string(sample_rate));
-    return false;
   }
   // The toolkit counts samples in 32 bits; longer audio cannot be handed over.
   if (samples.size() > static_cast<size_t>(std::numeric_limits<int32_t>::max())) {
-    SetError(error, "SherpaOnnxOfflineSpeakerDiarizationProcess() failed");
-    return false;
+    return Fail(error, "SherpaOnnxOfflineSpeakerDiarizationProcess() failed");
   }
 
   DiarizationResultHandle result;
@@ -165,8 +155,7 @@ bool SherpaOnnxDiarizationBackend::Process(const std::vector<float>& samples, in
     result.reset();
   }
   if (!result) {
-    SetError(error, "SherpaOnnxOfflineSpeakerDiarizationProcess() failed");
-    return false;
+    return Fail(error, "SherpaOnnxOfflineSpeakerDiarizationProcess() failed");
   }
   const int32_t count = SherpaOnnxOfflineSpeakerDiarizationResultGetNumSegments(result.get());
   if (count > 0) {

@@ -17,13 +17,10 @@
 #include "engine/common/posix_io.h"
 #include "engine/common/strings.h"
 #include "engine/speakers/md5.h"
+#include "engine/common/error.h"
 
 namespace dictacore {
 namespace {
-
-void SetError(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-}
 
 void ClearFlag(bool* flag) {
   if (flag != nullptr) *flag = false;
@@ -62,8 +59,7 @@ bool ParseLine(const std::string& line, int line_number, ParseState* state, std:
   if (token == "dim") {
     int dim = 0;
     if (!(in >> dim) || dim < 1) {
-      SetError(error, "bad dim" + AtLine(line_number));
-      return false;
+      return Fail(error, "bad dim" + AtLine(line_number));
     }
     state->dim = dim;
     return true;
@@ -71,8 +67,7 @@ bool ParseLine(const std::string& line, int line_number, ParseState* state, std:
   if (token == "speaker") {
     const std::string name = RestAfterToken(line, token);
     if (name.empty()) {
-      SetError(error, "empty speaker name" + AtLine(line_number));
-      return false;
+      return Fail(error, "empty speaker name" + AtLine(line_number));
     }
     auto it = state->first_entry_by_name.find(name);
     if (it == state->first_entry_by_name.end()) {
@@ -85,13 +80,11 @@ bool ParseLine(const std::string& line, int line_number, ParseState* state, std:
   }
   if (token == "id") {
     if (state->current < 0) {
-      SetError(error, "id before any speaker" + AtLine(line_number));
-      return false;
+      return Fail(error, "id before any speaker" + AtLine(line_number));
     }
     const std::string id = RestAfterToken(line, token);
     if (id.empty()) {
-      SetError(error, "empty speaker id" + AtLine(line_number));
-      return false;
+      return Fail(error, "empty speaker id" + AtLine(line_number));
     }
     EnrollEntry& entry = state->entries[static_cast<size_t>(state->current)];
     if (!entry.id.empty() && entry.id != id && !entry.samples.empty()) {
@@ -105,17 +98,14 @@ bool ParseLine(const std::string& line, int line_number, ParseState* state, std:
   }
   if (token == "emb") {
     if (state->current < 0) {
-      SetError(error, "emb before any speaker" + AtLine(line_number));
-      return false;
+      return Fail(error, "emb before any speaker" + AtLine(line_number));
     }
     if (state->dim <= 0) {
-      SetError(error, "emb before dim" + AtLine(line_number));
-      return false;
+      return Fail(error, "emb before dim" + AtLine(line_number));
     }
     std::string first;
     if (!(in >> first)) {
-      SetError(error, "empty emb" + AtLine(line_number));
-      return false;
+      return Fail(error, "empty emb" + AtLine(line_number));
     }
     EnrollSample sample;
     if (first != "-") {
@@ -124,8 +114,7 @@ bool ParseLine(const std::string& line, int line_number, ParseState* state, std:
       } else {
         float value = 0.0f;
         if (!ParseLeadingFloat(first, &value)) {
-          SetError(error, "bad emb token '" + first + "'" + AtLine(line_number));
-          return false;
+          return Fail(error, "bad emb token '" + first + "'" + AtLine(line_number));
         }
         sample.embedding.push_back(value);
       }
@@ -248,8 +237,7 @@ bool LooksLikeMd5(const std::string& text) {
 
 bool CheckNoLineBreak(const std::string& value, const std::string& what, std::string* error) {
   if (value.find_first_of("\r\n") == std::string::npos) return true;
-  SetError(error, what + " must not contain a line feed or carriage return");
-  return false;
+  return Fail(error, what + " must not contain a line feed or carriage return");
 }
 
 std::string GenerateUuidV4() {
@@ -287,14 +275,12 @@ bool LoadEnrollDb(const std::string& path, int* dim, std::vector<EnrollEntry>* e
     // Not read whole, the line cannot be taken or safely dropped (a later
     // rewrite would lose it), so the database does not load.
     if (status == LineStatus::kTooLong) {
-      SetError(error, "line too long at line " + std::to_string(line_number));
-      return false;
+      return Fail(error, "line too long at line " + std::to_string(line_number));
     }
     if (!ParseLine(line, line_number, &state, error)) return false;
   }
   if (!state.entries.empty() && !state.header_seen) {
-    SetError(error, "missing 'speaker-enroll' header in " + path);
-    return false;
+    return Fail(error, "missing 'speaker-enroll' header in " + path);
   }
   for (EnrollEntry& entry : state.entries) {
     if (entry.id.empty()) entry.id = GenerateUuidV4();
@@ -310,13 +296,11 @@ bool WriteEnrollDb(const std::string& path, int dim, const std::vector<EnrollEnt
   if (!parent.empty()) {
     struct stat st {};
     if (::stat(parent.c_str(), &st) != 0) {
-      SetError(error, "enroll DB directory does not exist: " + parent +
+      return Fail(error, "enroll DB directory does not exist: " + parent +
                           " (create it first, or pass a path under an existing directory)");
-      return false;
     }
     if (!S_ISDIR(st.st_mode)) {
-      SetError(error, "enroll DB parent is not a directory: " + parent);
-      return false;
+      return Fail(error, "enroll DB parent is not a directory: " + parent);
     }
   }
   const std::string cannot_open = "cannot open enroll DB for write: " + path;
@@ -333,8 +317,7 @@ bool WriteEnrollDb(const std::string& path, int dim, const std::vector<EnrollEnt
   struct stat old_st {};
   const bool existed = ::stat(target.c_str(), &old_st) == 0;
   if (existed && S_ISDIR(old_st.st_mode)) {
-    SetError(error, cannot_open);
-    return false;
+    return Fail(error, cannot_open);
   }
 
   std::vector<EnrollEntry> copy = entries;
@@ -346,8 +329,7 @@ bool WriteEnrollDb(const std::string& path, int dim, const std::vector<EnrollEnt
   std::string temp_path;
   const int fd = CreateSiblingTemp(target, &temp_path);
   if (fd < 0) {
-    SetError(error, cannot_open);
-    return false;
+    return Fail(error, cannot_open);
   }
   if (existed) ::fchmod(fd, old_st.st_mode & 07777);
   bool ok = WriteAllToFd(fd, content) && ::fsync(fd) == 0;
@@ -355,8 +337,7 @@ bool WriteEnrollDb(const std::string& path, int dim, const std::vector<EnrollEnt
   if (ok) ok = ::rename(temp_path.c_str(), target.c_str()) == 0;
   if (!ok) {
     ::unlink(temp_path.c_str());
-    SetError(error, "write error on " + path);
-    return false;
+    return Fail(error, "write error on " + path);
   }
   SyncDirectory(ContainingDirectory(target));
   return true;
@@ -368,12 +349,10 @@ bool AppendEnrollEmbedding(const std::string& path, const std::string& speaker_i
                            bool* already_present, std::string* id_out) {
   ClearFlag(already_present);
   if (name.empty()) {
-    SetError(error, "register name is empty");
-    return false;
+    return Fail(error, "register name is empty");
   }
   if (embedding.empty()) {
-    SetError(error, "register embedding is empty");
-    return false;
+    return Fail(error, "register embedding is empty");
   }
   if (!CheckNoLineBreak(name, "speaker name", error) ||
       !CheckNoLineBreak(speaker_id, "speaker id", error)) {
@@ -396,9 +375,8 @@ bool AppendEnrollEmbedding(const std::string& path, const std::string& speaker_i
   if (db.entries.empty()) {
     db.dim = static_cast<int>(embedding.size());
   } else if (embedding.size() != static_cast<size_t>(db.dim)) {
-    SetError(error, "embedding dim " + std::to_string(embedding.size()) +
+    return Fail(error, "embedding dim " + std::to_string(embedding.size()) +
                         " != existing DB dim " + std::to_string(db.dim));
-    return false;
   }
 
   if (!speaker_id.empty()) {
@@ -410,8 +388,7 @@ bool AppendEnrollEmbedding(const std::string& path, const std::string& speaker_i
       }
     }
     if (target == nullptr) {
-      SetError(error, "speaker id not found: " + speaker_id);
-      return false;
+      return Fail(error, "speaker id not found: " + speaker_id);
     }
     target->samples.push_back({md5, embedding});
     target->name = name;
@@ -439,7 +416,7 @@ bool EnrollDbContainsMd5(const std::string& path, const std::string& md5, std::s
 std::string Md5File(const std::string& path, std::string* error) {
   std::ifstream file(path, std::ios::binary);
   if (!file.is_open()) {
-    SetError(error, "cannot open file for md5: " + path);
+    Fail(error, "cannot open file for md5: " + path);
     return std::string();
   }
   Md5 md5;
@@ -468,8 +445,7 @@ bool RemoveEnrollById(const std::string& path, const std::string& id,
                       std::string* error) {
   ClearFlag(found);
   if (id.empty()) {
-    SetError(error, "speaker id is empty");
-    return false;
+    return Fail(error, "speaker id is empty");
   }
   LoadedDb db;
   if (!LoadForEdit(path, &db, error)) return false;
@@ -485,8 +461,7 @@ bool RemoveEnrollByMd5(const std::string& path, const std::string& md5, bool* fo
                        std::string* owner_name, std::string* error) {
   ClearFlag(found);
   if (md5.empty()) {
-    SetError(error, "unregister md5 is empty");
-    return false;
+    return Fail(error, "unregister md5 is empty");
   }
   LoadedDb db;
   if (!LoadForEdit(path, &db, error)) return false;
@@ -515,12 +490,10 @@ bool RenameEnrollById(const std::string& path, const std::string& id, const std:
                       bool* found, std::string* error) {
   ClearFlag(found);
   if (id.empty()) {
-    SetError(error, "speaker id is empty");
-    return false;
+    return Fail(error, "speaker id is empty");
   }
   if (new_name.empty()) {
-    SetError(error, "speaker name is empty");
-    return false;
+    return Fail(error, "speaker name is empty");
   }
   if (!CheckNoLineBreak(new_name, "speaker name", error)) return false;
   LoadedDb db;

@@ -49,7 +49,7 @@ std::string JsonArray(const std::vector<std::string>& items) {
 // Seconds and scores with three decimals; JSON has no infinity or NaN.
 std::string Fixed3(double value) { return FormatFixed(std::isfinite(value) ? value : 0.0, 3); }
 
-int Fail(EventEmitter* emitter, const std::string& message) {
+int FailCommand(EventEmitter* emitter, const std::string& message) {
   emitter->EmitError(message);
   return 1;
 }
@@ -131,24 +131,24 @@ void ClipSegmentsToRecording(double duration_seconds, std::vector<DiarizationSeg
 int RunRegister(const Options& options) {
   EventEmitter emitter;
   if (options.speaker_embedding_model.empty()) {
-    return Fail(&emitter, "--register-name requires --speaker-embedding-model");
+    return FailCommand(&emitter, "--register-name requires --speaker-embedding-model");
   }
   if (options.register_input.empty()) {
-    return Fail(&emitter, "--register-name requires --register-input (16 kHz mono WAV)");
+    return FailCommand(&emitter, "--register-name requires --register-input (16 kHz mono WAV)");
   }
   if (options.speaker_enroll_db.empty()) {
-    return Fail(&emitter, "--register-name requires --speaker-enroll-db (output path)");
+    return FailCommand(&emitter, "--register-name requires --speaker-enroll-db (output path)");
   }
   std::string error;
   // A line break would write extra lines into the database; refuse it before
   // anything is read or computed.
   if (!CheckNoLineBreak(options.register_name, "speaker name", &error) ||
       !CheckNoLineBreak(options.register_speaker_id, "speaker id", &error)) {
-    return Fail(&emitter, "register: " + error);
+    return FailCommand(&emitter, "register: " + error);
   }
 
   const std::string md5 = Md5File(options.register_input, &error);
-  if (md5.empty()) return Fail(&emitter, "register: " + error);
+  if (md5.empty()) return FailCommand(&emitter, "register: " + error);
   error.clear();
   if (EnrollDbContainsMd5(options.speaker_enroll_db, md5, &error)) {
     return Print(&emitter, JsonObject()
@@ -157,11 +157,11 @@ int RunRegister(const Options& options) {
                                .String("name", options.register_name)
                                .Raw("md5", "\"" + md5 + "\""));
   }
-  if (!error.empty()) return Fail(&emitter, "register: " + error);
+  if (!error.empty()) return FailCommand(&emitter, "register: " + error);
 
   std::vector<float> samples;
   if (!ReadWavMono(options.register_input, options.sample_rate, &samples, &error)) {
-    return Fail(&emitter, "register: " + error);
+    return FailCommand(&emitter, "register: " + error);
   }
   SpeakerIdentifierOptions identifier_options = IdentifierOptionsFor(options);
   identifier_options.enroll_db.clear();
@@ -170,7 +170,7 @@ int RunRegister(const Options& options) {
   std::vector<float> embedding;
   if (!identifier.Init(identifier_options, &error) ||
       !identifier.ComputeEmbedding(samples, options.sample_rate, &embedding, &error)) {
-    return Fail(&emitter, "register: " + error);
+    return FailCommand(&emitter, "register: " + error);
   }
 
   bool already_present = false;
@@ -178,7 +178,7 @@ int RunRegister(const Options& options) {
   if (!AppendEnrollEmbedding(options.speaker_enroll_db, options.register_speaker_id,
                              options.register_name, md5, embedding, &error, &already_present,
                              &id)) {
-    return Fail(&emitter, "register: " + error);
+    return FailCommand(&emitter, "register: " + error);
   }
   if (already_present) {
     return Print(&emitter, JsonObject()
@@ -205,13 +205,13 @@ int RunRegister(const Options& options) {
 int RunListSpeakers(const Options& options) {
   EventEmitter emitter;
   if (options.speaker_enroll_db.empty()) {
-    return Fail(&emitter, "--list-speakers requires --speaker-enroll-db");
+    return FailCommand(&emitter, "--list-speakers requires --speaker-enroll-db");
   }
   int dim = 0;
   std::vector<EnrollEntry> entries;
   std::string error;
   if (!LoadEnrollDb(options.speaker_enroll_db, &dim, &entries, &error)) {
-    return Fail(&emitter, "list: " + error);
+    return FailCommand(&emitter, "list: " + error);
   }
   const std::string samples_dir = SamplesDirectory(options);
   std::vector<std::string> speakers;
@@ -241,11 +241,11 @@ int RunMigrateSpeakers(const Options& options) {
   {
     EventEmitter emitter;
     if (options.speaker_enroll_db.empty()) {
-      return Fail(&emitter, "--migrate-speakers requires --speaker-enroll-db");
+      return FailCommand(&emitter, "--migrate-speakers requires --speaker-enroll-db");
     }
     std::string error;
     if (!MigrateEnrollDb(options.speaker_enroll_db, &error)) {
-      return Fail(&emitter, "migrate: " + error);
+      return FailCommand(&emitter, "migrate: " + error);
     }
   }
   return RunListSpeakers(options);
@@ -253,15 +253,15 @@ int RunMigrateSpeakers(const Options& options) {
 
 int RunRenameSpeaker(const Options& options) {
   EventEmitter emitter;
-  if (options.speaker_enroll_db.empty()) return Fail(&emitter, "rename requires --speaker-enroll-db");
+  if (options.speaker_enroll_db.empty()) return FailCommand(&emitter, "rename requires --speaker-enroll-db");
   if (options.rename_speaker_id.empty() || options.rename_speaker_name.empty()) {
-    return Fail(&emitter, "rename requires --rename-speaker-id ID and --rename-speaker-name NAME");
+    return FailCommand(&emitter, "rename requires --rename-speaker-id ID and --rename-speaker-name NAME");
   }
   bool found = false;
   std::string error;
   if (!RenameEnrollById(options.speaker_enroll_db, options.rename_speaker_id,
                         options.rename_speaker_name, &found, &error)) {
-    return Fail(&emitter, "rename: " + error);
+    return FailCommand(&emitter, "rename: " + error);
   }
   if (!found) {
     return Print(&emitter, JsonObject()
@@ -279,11 +279,11 @@ int RunRenameSpeaker(const Options& options) {
 int RunUnregister(const Options& options) {
   EventEmitter emitter;
   if (options.speaker_enroll_db.empty()) {
-    return Fail(&emitter, "unregister requires --speaker-enroll-db");
+    return FailCommand(&emitter, "unregister requires --speaker-enroll-db");
   }
   if (options.unregister_speaker_id.empty() && options.unregister_name.empty() &&
       options.unregister_md5.empty()) {
-    return Fail(&emitter, "unregister requires --unregister-name NAME or --unregister-md5 MD5");
+    return FailCommand(&emitter, "unregister requires --unregister-name NAME or --unregister-md5 MD5");
   }
   const std::string samples_dir = SamplesDirectory(options);
   const std::string& db = options.speaker_enroll_db;
@@ -309,7 +309,7 @@ int RunUnregister(const Options& options) {
     removed.push_back(key_value);
     ok = RemoveEnrollByMd5(db, key_value, &found, &name, &error);
   }
-  if (!ok) return Fail(&emitter, "unregister: " + error);
+  if (!ok) return FailCommand(&emitter, "unregister: " + error);
   if (!found) {
     return Print(&emitter,
                  JsonObject().String("type", "ok").String("status", "not_found").String(key, key_value));
@@ -334,25 +334,25 @@ int RunUnregister(const Options& options) {
 int RunIdentifyOnly(const Options& options) {
   EventEmitter emitter;
   if (options.speaker_embedding_model.empty()) {
-    return Fail(&emitter, "--identify-only requires --speaker-embedding-model");
+    return FailCommand(&emitter, "--identify-only requires --speaker-embedding-model");
   }
   if (options.speaker_enroll_db.empty()) {
-    return Fail(&emitter, "--identify-only requires --speaker-enroll-db");
+    return FailCommand(&emitter, "--identify-only requires --speaker-enroll-db");
   }
   if (options.wav_input.empty()) {
-    return Fail(&emitter, "--identify-only requires --wav-input (16 kHz mono WAV)");
+    return FailCommand(&emitter, "--identify-only requires --wav-input (16 kHz mono WAV)");
   }
   if (options.segments_input.empty()) {
-    return Fail(&emitter, "--identify-only requires --segments-input (TSV start\\tend\\tlabel)");
+    return FailCommand(&emitter, "--identify-only requires --segments-input (TSV start\\tend\\tlabel)");
   }
   std::vector<float> samples;
   std::string error;
   if (!ReadWavMono(options.wav_input, options.sample_rate, &samples, &error)) {
-    return Fail(&emitter, "identify: " + error);
+    return FailCommand(&emitter, "identify: " + error);
   }
   std::ifstream list(options.segments_input, std::ios::binary);
   if (!list.is_open()) {
-    return Fail(&emitter, "identify: cannot open --segments-input: " + options.segments_input);
+    return FailCommand(&emitter, "identify: cannot open --segments-input: " + options.segments_input);
   }
   std::vector<DiarizationSegment> segments = ParseSegmentList(list);
   ClipSegmentsToRecording(
@@ -360,7 +360,7 @@ int RunIdentifyOnly(const Options& options) {
 
   SpeakerIdentifier identifier;
   if (!identifier.Init(IdentifierOptionsFor(options), &error)) {
-    return Fail(&emitter, "identify: " + error);
+    return FailCommand(&emitter, "identify: " + error);
   }
   std::map<std::string, float> scores;
   const std::map<std::string, std::string> names =

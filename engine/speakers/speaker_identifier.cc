@@ -11,6 +11,7 @@
 
 #include "engine/backends/sherpa_handles.h"
 #include "engine/speakers/enroll_db.h"
+#include "engine/common/error.h"
 
 namespace dictacore {
 namespace {
@@ -18,24 +19,19 @@ namespace {
 // The toolkit takes audio in 32-bit counts; longer input is fed in pieces.
 constexpr size_t kMaxFeedSamples = size_t{1} << 24;
 
-void SetError(std::string* error, const std::string& message) {
-  if (error != nullptr) *error = message;
-}
-
 // Checks that the model file has at least one readable byte, so that an
 // empty or unreadable file is reported before the toolkit sees it.
 bool ProbeModelFile(const std::string& path, std::string* error) {
   std::ifstream file(path, std::ios::binary);
   if (!file.is_open()) {
-    SetError(error, "speaker embedding model not found or unreadable: " + path);
-    return false;
+    return Fail(error, "speaker embedding model not found or unreadable: " + path);
   }
   char byte = 0;
   if (file.read(&byte, 1)) return true;
   if (file.eof()) {
-    SetError(error, "speaker embedding model is empty: " + path);
+    Fail(error, "speaker embedding model is empty: " + path);
   } else {
-    SetError(error, "speaker embedding model is unreadable: " + path);
+    Fail(error, "speaker embedding model is unreadable: " + path);
   }
   return false;
 }
@@ -79,8 +75,7 @@ bool SpeakerIdentifier::Init(const SpeakerIdentifierOptions& options, std::strin
   impl_ = std::make_unique<Impl>();
   Impl& impl = *impl_;
   if (options.model.empty()) {
-    SetError(error, "speaker embedding model path is empty");
-    return false;
+    return Fail(error, "speaker embedding model path is empty");
   }
   impl.model_path = options.model;
   impl.provider = options.provider.empty() ? "cpu" : options.provider;
@@ -96,27 +91,22 @@ bool SpeakerIdentifier::Init(const SpeakerIdentifierOptions& options, std::strin
   try {
     impl.extractor.reset(SherpaOnnxCreateSpeakerEmbeddingExtractor(&config));
   } catch (const std::exception& e) {
-    SetError(error, failed_load + e.what() +
+    return Fail(error, failed_load + e.what() +
                         " (not a valid .onnx? check it's the real model, not a git-lfs pointer or "
                         "a truncated download)");
-    return false;
   } catch (...) {
-    SetError(error, failed_load + "unknown error (not a valid .onnx?)");
-    return false;
+    return Fail(error, failed_load + "unknown error (not a valid .onnx?)");
   }
   if (!impl.extractor) {
-    SetError(error, "failed to create speaker embedding extractor from " + impl.model_path);
-    return false;
+    return Fail(error, "failed to create speaker embedding extractor from " + impl.model_path);
   }
   impl.dim = SherpaOnnxSpeakerEmbeddingExtractorDim(impl.extractor.get());
   if (impl.dim <= 0) {
-    SetError(error, "speaker embedding extractor reported invalid dim");
-    return false;
+    return Fail(error, "speaker embedding extractor reported invalid dim");
   }
   impl.manager.reset(SherpaOnnxCreateSpeakerEmbeddingManager(impl.dim));
   if (!impl.manager) {
-    SetError(error, "failed to create speaker embedding manager");
-    return false;
+    return Fail(error, "failed to create speaker embedding manager");
   }
   if (options.enroll_db.empty()) {
     impl.ready = true;
@@ -127,15 +117,14 @@ bool SpeakerIdentifier::Init(const SpeakerIdentifierOptions& options, std::strin
   std::vector<EnrollEntry> entries;
   std::string load_error;
   if (!LoadEnrollDb(options.enroll_db, &db_dim, &entries, &load_error)) {
-    SetError(error, "failed to load enroll DB: " + load_error);
-    return false;
+    return Fail(error, "failed to load enroll DB: " + load_error);
   }
   if (entries.empty()) {
     impl.ready = true;
     return true;
   }
   if (db_dim != impl.dim) {
-    SetError(error, "enroll DB dim (" + std::to_string(db_dim) + ") != model dim (" +
+    Fail(error, "enroll DB dim (" + std::to_string(db_dim) + ") != model dim (" +
                         std::to_string(impl.dim) + "); rebuild enrollment with the same model");
     return false;
   }
@@ -145,8 +134,7 @@ bool SpeakerIdentifier::Init(const SpeakerIdentifierOptions& options, std::strin
     flat.reserve(entry.samples.size() * static_cast<size_t>(impl.dim));
     for (const EnrollSample& sample : entry.samples) {
       if (sample.embedding.size() != static_cast<size_t>(impl.dim)) {
-        SetError(error, "enroll DB entry '" + entry.name + "' has a wrong-length embedding");
-        return false;
+        return Fail(error, "enroll DB entry '" + entry.name + "' has a wrong-length embedding");
       }
       flat.insert(flat.end(), sample.embedding.begin(), sample.embedding.end());
     }
@@ -154,8 +142,7 @@ bool SpeakerIdentifier::Init(const SpeakerIdentifierOptions& options, std::strin
         impl.manager.get(), entry.name.c_str(), flat.data(),
         static_cast<int32_t>(entry.samples.size()));
     if (added != 1) {
-      SetError(error, "failed to register enrolled speaker '" + entry.name + "'");
-      return false;
+      return Fail(error, "failed to register enrolled speaker '" + entry.name + "'");
     }
     auto& list = impl.enrolled_embeddings[entry.name];
     for (const EnrollSample& sample : entry.samples) list.push_back(sample.embedding);
@@ -168,23 +155,19 @@ bool SpeakerIdentifier::Init(const SpeakerIdentifierOptions& options, std::strin
 bool SpeakerIdentifier::ComputeEmbedding(const std::vector<float>& samples, int sample_rate,
                                          std::vector<float>* out, std::string* error) {
   if (out == nullptr) {
-    SetError(error, "embedding out is null");
-    return false;
+    return Fail(error, "embedding out is null");
   }
   const SherpaOnnxSpeakerEmbeddingExtractor* extractor = impl_->extractor.get();
   if (extractor == nullptr) {
-    SetError(error, "speaker identifier not initialized");
-    return false;
+    return Fail(error, "speaker identifier not initialized");
   }
   if (samples.empty()) {
-    SetError(error, "empty audio for embedding");
-    return false;
+    return Fail(error, "empty audio for embedding");
   }
   try {
     OnlineStreamHandle stream(SherpaOnnxSpeakerEmbeddingExtractorCreateStream(extractor));
     if (!stream) {
-      SetError(error, "failed to create embedding stream");
-      return false;
+      return Fail(error, "failed to create embedding stream");
     }
     for (size_t from = 0; from < samples.size(); from += kMaxFeedSamples) {
       const size_t count = std::min(kMaxFeedSamples, samples.size() - from);
@@ -193,19 +176,16 @@ bool SpeakerIdentifier::ComputeEmbedding(const std::vector<float>& samples, int 
     }
     SherpaOnnxOnlineStreamInputFinished(stream.get());
     if (SherpaOnnxSpeakerEmbeddingExtractorIsReady(extractor, stream.get()) != 1) {
-      SetError(error, "not enough audio to compute a speaker embedding");
-      return false;
+      return Fail(error, "not enough audio to compute a speaker embedding");
     }
     EmbeddingHandle embedding(
         SherpaOnnxSpeakerEmbeddingExtractorComputeEmbedding(extractor, stream.get()));
     if (!embedding) {
-      SetError(error, "embedding computation failed");
-      return false;
+      return Fail(error, "embedding computation failed");
     }
     out->assign(embedding.get(), embedding.get() + impl_->dim);
   } catch (...) {
-    SetError(error, "embedding computation failed");
-    return false;
+    return Fail(error, "embedding computation failed");
   }
   return true;
 }

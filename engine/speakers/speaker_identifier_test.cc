@@ -121,7 +121,9 @@ TEST(SpeakerIdentifierInit, ToolkitRejectingTheModelIsCaught) {
   ScopedTempDir dir;
   ASSERT_FALSE(dir.path().empty());
   SpeakerIdentifierOptions options;
-  options.model = dir.Write("pointer.onnx", "version https://git-lfs.github.com/spec/v1\n");
+  // What a large-file storage pointer looks like in place of the model.
+  options.model =
+      dir.Write("pointer.onnx", "oid sha256:4d7a214614ab2935c943f9e0ff69d22e\nsize 26403889\n");
   SpeakerIdentifier identifier;
   std::string error;
   EXPECT_FALSE(identifier.Init(options, &error));

@@ -13,6 +13,7 @@ namespace dictacore {
 namespace {
 
 using testing::EngineSession;
+using testing::Silence;
 using testing::Event;
 
 // A decoder that cannot load: the engine runs in skeleton fallback mode.
@@ -21,10 +22,6 @@ std::vector<std::string> SkeletonArgs(std::vector<std::string> extra = {}) {
                                    "--second-tokens", "/nonexistent/tokens.txt", "--manual-mode"};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
-}
-
-std::vector<float> Silence(double seconds) {
-  return std::vector<float>(static_cast<size_t>(seconds * 16000), 0.0f);
 }
 
 // Starts session 1 and feeds it exactly five seconds of audio, all taken in.

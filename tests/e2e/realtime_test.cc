@@ -15,29 +15,17 @@ namespace {
 
 using testing::AudioPath;
 using testing::EngineSession;
+using testing::Silence;
 using testing::Event;
 using testing::KitFile;
 using testing::LoadWav;
 using testing::ModelPath;
 
 std::vector<std::string> RealtimeArgs(std::vector<std::string> extra = {}) {
-  std::vector<std::string> args = testing::SenseVoiceArgs();
-  const std::vector<std::string> common = {
-      "--manual-mode",     "--manual-realtime",
-      "--silero-vad-model", ModelPath("silero/silero_vad_v5.onnx"),
-      "--ct-transformer",  ModelPath("punct/model.onnx"),
-      "--first-encoder",   ModelPath("streaming/encoder.onnx"),
-      "--first-decoder",   ModelPath("streaming/decoder.onnx"),
-      "--first-joiner",    ModelPath("streaming/joiner.onnx"),
-      "--first-tokens",    ModelPath("streaming/tokens.txt"),
-      "--session-id",      "3"};
-  args.insert(args.end(), common.begin(), common.end());
+  std::vector<std::string> args = testing::RealtimeKitArgs();
+  args.insert(args.end(), {"--session-id", "3"});
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
-}
-
-std::vector<float> Silence(double seconds) {
-  return std::vector<float>(static_cast<size_t>(seconds * 16000), 0.0f);
 }
 
 std::vector<float> Clip(const std::string& name, double from, double to) {

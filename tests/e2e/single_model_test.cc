@@ -13,6 +13,7 @@ namespace {
 
 using testing::AudioPath;
 using testing::EngineSession;
+using testing::Silence;
 using testing::Event;
 using testing::KitFile;
 using testing::LoadWav;
@@ -32,10 +33,6 @@ std::vector<std::string> SingleModelArgs(std::vector<std::string> extra = {},
   args.insert(args.end(), common.begin(), common.end());
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
-}
-
-std::vector<float> Silence(double seconds) {
-  return std::vector<float>(static_cast<size_t>(seconds * 16000), 0.0f);
 }
 
 std::string NoBlanks(std::string text) {

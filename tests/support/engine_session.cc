@@ -44,22 +44,23 @@ std::vector<float> LoadWav(const std::string& path) {
 
 namespace {
 
-Subprocess::Config WithEngineArgs(Subprocess::Config spawn, const std::vector<std::string>& args) {
+// `spawn` with argv set to the engine program and `args`.
+Subprocess::Config WithEngineArgs(Subprocess::Config spawn, const std::vector<std::string>& args,
+                                  const std::string& program = "") {
   spawn.argv = args;
-  spawn.argv.insert(spawn.argv.begin(), BinPath("dictacore"));
-  return spawn;
-}
-
-Subprocess::Config PipeOnly(bool audio_pipe) {
-  Subprocess::Config spawn;
-  spawn.audio_pipe = audio_pipe;
+  spawn.argv.insert(spawn.argv.begin(), program.empty() ? BinPath("dictacore") : program);
   return spawn;
 }
 
 }  // namespace
 
-EngineSession::EngineSession(std::vector<std::string> args, bool audio_pipe)
-    : EngineSession(std::move(args), PipeOnly(audio_pipe)) {}
+EngineSession::EngineSession(std::vector<std::string> args, bool audio_pipe,
+                             const std::string& program)
+    : process_([&] {
+        Subprocess::Config spawn;
+        spawn.audio_pipe = audio_pipe;
+        return WithEngineArgs(std::move(spawn), args, program);
+      }()) {}
 
 EngineSession::EngineSession(std::vector<std::string> args, Subprocess::Config spawn)
     : process_(WithEngineArgs(std::move(spawn), args)) {}

@@ -21,6 +21,11 @@ using Event = nlohmann::json;
 // Path of a built program.
 std::string BinPath(const std::string& name);
 
+// `seconds` of digital silence at 16 kHz.
+inline std::vector<float> Silence(double seconds) {
+  return std::vector<float>(static_cast<size_t>(seconds * 16000), 0.0f);
+}
+
 // Float samples as s16le or f32le bytes.
 std::string ToS16le(const std::vector<float>& samples);
 std::string ToF32le(const std::vector<float>& samples);
@@ -30,7 +35,9 @@ std::vector<float> LoadWav(const std::string& path);
 
 class EngineSession {
  public:
-  explicit EngineSession(std::vector<std::string> args, bool audio_pipe = true);
+  // `program`: another build of the engine (default: build/bin/dictacore).
+  explicit EngineSession(std::vector<std::string> args, bool audio_pipe = true,
+                         const std::string& program = "");
   // Spawned as `spawn` says; its argv is replaced by the program and `args`.
   EngineSession(std::vector<std::string> args, Subprocess::Config spawn);
 
@@ -55,6 +62,7 @@ class EngineSession {
   void CloseStdin() { process_.CloseStdin(); }
   void CloseAudio() { process_.CloseAudio(); }
   void CloseStdout() { process_.CloseStdout(); }
+  pid_t pid() const { return process_.pid(); }
 
   // Reads events until one matches; nothing when the output ends or the
   // timeout passes. Every event read is kept in events().

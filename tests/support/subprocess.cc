@@ -172,18 +172,22 @@ ProcessResult Subprocess::Wait(std::chrono::milliseconds timeout) {
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   int status = 0;
+  rusage usage{};
   bool exited = false;
   while (!exited) {
     PumpOutput(20);
-    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    const pid_t done = wait4(pid_, &status, WNOHANG, &usage);
     if (done == pid_) {
       exited = true;
     } else if (std::chrono::steady_clock::now() > deadline) {
       kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
+      wait4(pid_, &status, 0, &usage);
       exited = true;
     }
   }
+  result.max_rss_kb = usage.ru_maxrss;
+  result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   pid_ = -1;
   while (PumpOutput(50)) {
   }

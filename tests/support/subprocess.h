@@ -17,6 +17,8 @@ struct ProcessResult {
   int term_signal = 0;   // the signal that ended it, 0 when it exited
   std::string out;       // everything written to standard output
   std::string err;       // everything written to standard error
+  long max_rss_kb = 0;   // the child's peak resident set (getrusage ru_maxrss)
+  double cpu_seconds = 0;  // the child's user + system time
 };
 
 class Subprocess {
