@@ -22,7 +22,7 @@ SANITIZER_ENV = \
 # reports are off because the toolkit's prebuilt code takes locks TSan cannot
 # see, so its unlocks look unmatched (the engine itself locks only through
 # std::lock_guard).
-LIVE_TESTS = LiveSession|Realtime|SingleModel|PcmPipeReader|SinglePartialStep|SetCommand
+LIVE_TESTS = LiveSession|Realtime|SingleModel|PcmPipeReader|SinglePartialStep|SetCommand|StdinClosed|StdinLines|StdoutClosed|AudioInputEnds
 
 .PHONY: all deps configure build test demo bench clean test-asan test-tsan
 
