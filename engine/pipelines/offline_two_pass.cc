@@ -52,6 +52,24 @@ class OfflineVad {
   VadInitOptions options_;
 };
 
+// The detector settings of the offline decode: the VAD itself cuts speech
+// only after two minutes; the grouping enforces the real limits.
+VadInitOptions OfflineVadOptions(const Options& options) {
+  VadInitOptions vad_options;
+  vad_options.sample_rate = options.sample_rate > 0 ? options.sample_rate : 16000;
+  vad_options.num_threads = 1;
+  vad_options.provider = options.provider_first;
+  vad_options.model = options.silero_vad_model;
+  vad_options.threshold = static_cast<float>(options.vad_threshold);
+  vad_options.min_silence_duration = static_cast<float>(options.vad_min_silence);
+  vad_options.min_speech_duration = static_cast<float>(options.vad_min_speech);
+  vad_options.max_speech_duration =
+      static_cast<float>(std::max(120.0, std::max(options.vad_max_speech, 0.0)));
+  vad_options.window_size = 512;
+  vad_options.buffer_size_in_seconds = 120.0f;
+  return vad_options;
+}
+
 // The work of one call: the audio copy, the results and the timing sums.
 class OfflineRun {
  public:
@@ -68,20 +86,7 @@ class OfflineRun {
   // fall-back has to be used instead.
   bool FindSpeech(std::vector<SampleRange>* ranges) {
     if (options_.silero_vad_model.empty()) return false;
-    VadInitOptions vad_options;
-    vad_options.sample_rate = params_.sample_rate;
-    vad_options.num_threads = 1;
-    vad_options.provider = options_.provider_first;
-    vad_options.model = options_.silero_vad_model;
-    vad_options.threshold = static_cast<float>(options_.vad_threshold);
-    vad_options.min_silence_duration = static_cast<float>(options_.vad_min_silence);
-    vad_options.min_speech_duration = static_cast<float>(options_.vad_min_speech);
-    // The VAD itself cuts only after two minutes; grouping enforces the limits.
-    vad_options.max_speech_duration =
-        static_cast<float>(std::max(120.0, std::max(options_.vad_max_speech, 0.0)));
-    vad_options.window_size = 512;
-    vad_options.buffer_size_in_seconds = 120.0f;
-
+    const VadInitOptions vad_options = OfflineVadOptions(options_);
     std::lock_guard<std::mutex> lock(OfflineVad::Instance().mutex());
     std::string error;
     VadBackend* vad = OfflineVad::Instance().Borrow(vad_options, &error);
@@ -222,6 +227,12 @@ void LogDiarizationTurns(EventEmitter* emitter, const std::vector<DiarizationSeg
 }
 
 }  // namespace
+
+void PrepareOffline2Pass(const Options& options) {
+  if (options.silero_vad_model.empty()) return;
+  std::lock_guard<std::mutex> lock(OfflineVad::Instance().mutex());
+  OfflineVad::Instance().Borrow(OfflineVadOptions(options), nullptr);
+}
 
 bool DecodeAndEmitOffline2PassFull(const Options& options, OfflineDecoderBackend* decoder,
                                    PuncBackend* punc, DiarizationBackend* diarization,
