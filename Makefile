@@ -9,6 +9,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
+BUILD_TARGETS ?=
 export BUILD_DIR
 
 SANITIZER_ENV = \
@@ -35,7 +36,7 @@ configure: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) >/dev/null
 
 build: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	@cmake --build $(BUILD_DIR) -j $(JOBS) $(if $(BUILD_TARGETS),--target $(BUILD_TARGETS))
 
 test: build
 	@cd $(BUILD_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 600 $(CTEST_FLAGS)
@@ -53,6 +54,7 @@ test-asan:
 test-tsan:
 	@$(MAKE) --no-print-directory test BUILD_DIR=build-tsan \
 	  CMAKE_FLAGS="-DDICTACORE_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo" \
+	  BUILD_TARGETS="dictacore engine_tests e2e_tests test_kit" \
 	  CTEST_FLAGS="-R '$(LIVE_TESTS)'"
 
 clean:

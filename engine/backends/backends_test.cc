@@ -316,6 +316,22 @@ TEST(VadBackend, ErrorsWithoutADetector) {
   EXPECT_EQ(error, "SherpaOnnxCreateVoiceActivityDetector() failed");
 }
 
+// Feeds `audio` in 100 ms chunks, flushes, and returns every segment.
+std::vector<VadSegment> Segments(VadBackend* vad, const std::vector<float>& audio, bool* heard) {
+  std::string error;
+  for (size_t pos = 0; pos < audio.size(); pos += 1600) {
+    const std::vector<float> chunk(audio.begin() + static_cast<long>(pos),
+                                   audio.begin() + static_cast<long>(std::min(pos + 1600, audio.size())));
+    EXPECT_TRUE(vad->AcceptWaveform(chunk, &error));
+    if (heard != nullptr) *heard = *heard || vad->Detected();
+  }
+  EXPECT_TRUE(vad->Flush(&error));
+  std::vector<VadSegment> segments;
+  VadSegment segment;
+  while (vad->PopSegment(&segment, &error)) segments.push_back(segment);
+  return segments;
+}
+
 TEST(VadBackend, SegmentsOfSpeechWithAPause) {
   for (const char* model : {"silero/silero_vad_v5.onnx", "silero/silero_vad_legacy.onnx"}) {
     SCOPED_TRACE(model);
@@ -329,18 +345,9 @@ TEST(VadBackend, SegmentsOfSpeechWithAPause) {
     EXPECT_FALSE(vad.PopSegment(&segment, &error));
     EXPECT_EQ(error, "untouched");
 
-    const std::vector<float> audio = Wav("speech_pause_speech");
     bool heard = false;
-    for (size_t pos = 0; pos < audio.size(); pos += 1600) {
-      const std::vector<float> chunk(audio.begin() + static_cast<long>(pos),
-                                     audio.begin() + static_cast<long>(std::min(pos + 1600, audio.size())));
-      ASSERT_TRUE(vad.AcceptWaveform(chunk, &error));
-      heard = heard || vad.Detected();
-    }
+    const std::vector<VadSegment> segments = Segments(&vad, Wav("speech_pause_speech"), &heard);
     EXPECT_TRUE(heard);
-    ASSERT_TRUE(vad.Flush(&error));
-    std::vector<VadSegment> segments;
-    while (vad.PopSegment(&segment, &error)) segments.push_back(segment);
     const nlohmann::json& utterances = KitFile("speech_pause_speech")["utterances"];
     ASSERT_EQ(segments.size(), utterances.size());
     for (size_t i = 0; i < segments.size(); ++i) {
@@ -353,6 +360,30 @@ TEST(VadBackend, SegmentsOfSpeechWithAPause) {
     ASSERT_TRUE(vad.Reset(&error));
     EXPECT_FALSE(vad.PopSegment(&segment, &error));
   }
+}
+
+TEST(VadBackend, ResetDetectorBehavesAsAFreshOne) {
+  // The offline decode reuses one detector across runs: after a reset it
+  // must give the same segments, at the same sample positions.
+  VadBackend vad;
+  std::string error;
+  ASSERT_TRUE(vad.Init(Silero(), &error)) << error;
+  const std::vector<float> audio = Wav("speech_pause_speech");
+  std::vector<float> longer = audio;
+  longer.insert(longer.end(), audio.begin(), audio.end());
+  const std::vector<VadSegment> first = Segments(&vad, longer, nullptr);
+  ASSERT_TRUE(vad.Reset(&error));
+  const std::vector<VadSegment> again = Segments(&vad, audio, nullptr);
+  VadBackend fresh;
+  ASSERT_TRUE(fresh.Init(Silero(), &error));
+  const std::vector<VadSegment> expected = Segments(&fresh, audio, nullptr);
+  ASSERT_EQ(again.size(), expected.size());
+  ASSERT_FALSE(expected.empty());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(again[i].start, expected[i].start) << i;
+    EXPECT_EQ(again[i].samples, expected[i].samples) << i;
+  }
+  EXPECT_GT(first.size(), expected.size());
 }
 
 OnlineInitOptions Transducer() {

@@ -249,6 +249,26 @@ TEST(Realtime, OfflineTwoPassDecodesTheWholeSessionAtStop) {
   Quit(&engine);
 }
 
+TEST(Realtime, OfflineTwoPassGivesTheSameResultEverySession) {
+  // The offline decode reuses its detector from session to session.
+  EngineSession engine(RealtimeArgs({"--offline-2pass", "--second-pass-every", "0"}));
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  std::vector<Event> finals;
+  for (int seq = 1; seq <= 3; ++seq) {
+    engine.StartCapture(seq);
+    ASSERT_TRUE(engine.SendAndSync(Clip("speech_pause_speech", 0, 5.3)));
+    engine.SendCommand("stop");
+    const auto result = engine.WaitFor(
+        [](const Event& e) { return e["type"] == "result" && e.value("offline_2pass", false); });
+    ASSERT_TRUE(result);
+    finals.push_back(*result);
+  }
+  ASSERT_EQ(finals[0]["segments"].size(), 2u);
+  EXPECT_EQ(finals[1]["segments"], finals[0]["segments"]);
+  EXPECT_EQ(finals[2]["segments"], finals[0]["segments"]);
+  Quit(&engine);
+}
+
 TEST(Realtime, OfflineTwoPassDrainReturnsAtOnceWhenThePipeClosed) {
   EngineSession engine(RealtimeArgs({"--offline-2pass"}));
   ASSERT_TRUE(engine.WaitForType("ready"));
