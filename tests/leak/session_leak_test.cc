@@ -105,6 +105,9 @@ TEST_P(SessionLeakTest, ManySessionsLeaveNoUnreachableMemory) {
     seconds += 5;
     ASSERT_TRUE(AudioTaken(&engine, seconds));
     engine.SendCommand("stop");
+    // Capture must be off before more audio comes, or the silence could close
+    // the open phrase before the stop flushes it.
+    ASSERT_TRUE(engine.WaitForLog("Capture stopped"));
     // The microphone stays open: silence after "stop" (realtime mode acts on
     // "stop" at the next chunk).
     engine.SendAudio(std::vector<float>(5 * 16000, 0.0f));
