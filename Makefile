@@ -4,11 +4,13 @@
 # Further targets:
 #   make test-asan   the whole suite built with AddressSanitizer + UBSan (build-asan/)
 #   make test-tsan   the live-mode tests built with ThreadSanitizer (build-tsan/)
+#   make bench       build and run the engine benchmarks (not part of any test)
 #   make fuzz-short  the libFuzzer targets (clang, build-fuzz/): seeds, then a short pass each
 BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
+BUILD_TARGETS ?=
 export BUILD_DIR
 
 SANITIZER_ENV = \
@@ -22,12 +24,12 @@ SANITIZER_ENV = \
 # reports are off because the toolkit's prebuilt code takes locks TSan cannot
 # see, so its unlocks look unmatched (the engine itself locks only through
 # std::lock_guard).
-LIVE_TESTS = LiveSession|Realtime|SingleModel|PcmPipeReader|SinglePartialStep|SetCommand
+LIVE_TESTS = LiveSession|Realtime|SingleModel|PcmPipeReader|SinglePartialStep|SetCommand|StdinClosed|StdinLines|StdoutClosed|AudioInputEnds
 
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 35
 
-.PHONY: all deps configure build test demo clean test-asan test-tsan fuzz-short
+.PHONY: all deps configure build test demo bench clean test-asan test-tsan fuzz-short
 
 all: build
 
@@ -38,13 +40,16 @@ configure: deps
 	@cmake -S . -B $(BUILD_DIR) $(CMAKE_FLAGS) >/dev/null
 
 build: configure
-	@cmake --build $(BUILD_DIR) -j $(JOBS)
+	@cmake --build $(BUILD_DIR) -j $(JOBS) $(if $(BUILD_TARGETS),--target $(BUILD_TARGETS))
 
 test: build
 	@cd $(BUILD_DIR) && $(SANITIZER_ENV) ctest --output-on-failure -j $(JOBS) --timeout 600 $(CTEST_FLAGS)
 
 demo: build
 	@scripts/demo.sh $(BUILD_DIR)
+
+bench: build
+	@bench/run_benchmarks.sh $(BUILD_DIR)
 
 test-asan:
 	@$(MAKE) --no-print-directory test BUILD_DIR=build-asan \
@@ -53,6 +58,7 @@ test-asan:
 test-tsan:
 	@$(MAKE) --no-print-directory test BUILD_DIR=build-tsan \
 	  CMAKE_FLAGS="-DDICTACORE_SANITIZE=thread -DCMAKE_BUILD_TYPE=RelWithDebInfo" \
+	  BUILD_TARGETS="dictacore engine_tests e2e_tests test_kit" \
 	  CTEST_FLAGS="-R '$(LIVE_TESTS)'"
 
 fuzz-short: deps

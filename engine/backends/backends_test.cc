@@ -1,7 +1,11 @@
 // The recognition backends over the real toolkit with the generated kit.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -10,7 +14,9 @@
 #include "engine/backends/online_backend.h"
 #include "engine/backends/punc_backend.h"
 #include "engine/backends/vad_backend.h"
+#include "engine/common/scoped_temp_dir.h"
 #include "tests/support/kit.h"
+#include "tests/support/sanitizers.h"
 
 namespace dictacore {
 namespace {
@@ -223,6 +229,63 @@ TEST(PuncBackend, KitModelMarks) {
   EXPECT_EQ(out, "hello world。");
 }
 
+// Text that is not UTF-8 never reaches the toolkit: it would read past a cut
+// sequence and throw on a malformed one, which would end the engine.
+TEST(PuncBackend, TextThatIsNotUtf8FailsAndKeepsTheInput) {
+  PuncBackend punc;
+  PuncInitOptions options;
+  options.model = ModelPath("punct/model.onnx");
+  std::string error;
+  ASSERT_TRUE(punc.Init(options, &error)) << error;
+  for (const std::string& text : {std::string("hello \xc3("), std::string("你好\xe4\xbd"),
+                                  std::string("\xed\xa0\x80 surrogate"),
+                                  std::string("over\xc0\xafong")}) {
+    std::string out;
+    EXPECT_FALSE(punc.AddPunctuation(text, &out, &error));
+    EXPECT_EQ(out, text);
+    EXPECT_EQ(error, "SherpaOfflinePunctuationAddPunct() failed: text is not valid UTF-8");
+  }
+  // The model still works afterwards.
+  std::string out;
+  ASSERT_TRUE(punc.AddPunctuation("你好世界今天", &out, &error)) << error;
+  EXPECT_EQ(out, "你好世界，今天。");
+}
+
+// The punctuation call failing in the middle of a session: the toolkit runs
+// out of memory (here: an address-space limit just above what the process
+// holds) on a long text. The failure is reported, the text passes through,
+// and the model works again once memory is back.
+TEST(PuncBackendDeathTest, OutOfMemoryInsideTheToolkitIsReported) {
+  if (testing::kSanitizedBuild) GTEST_SKIP() << "address-space limit under a sanitizer";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  const auto run = [] {
+    PuncBackend punc;
+    PuncInitOptions options;
+    options.model = ModelPath("punct/model.onnx");
+    if (!punc.Init(options, nullptr)) ::_exit(10);
+    std::string text;
+    for (int i = 0; i < 1000000; ++i) text += "你";  // a million one-character tokens
+    long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    rlimit limit{};
+    ::getrlimit(RLIMIT_AS, &limit);
+    const rlim_t old_soft = limit.rlim_cur;
+    limit.rlim_cur = static_cast<rlim_t>(pages) * 4096 + (rlim_t{64} << 20);
+    if (::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(11);
+    std::string out;
+    std::string error;
+    const bool ok = punc.AddPunctuation(text, &out, &error);
+    limit.rlim_cur = old_soft;
+    ::setrlimit(RLIMIT_AS, &limit);
+    if (ok) ::_exit(12);
+    if (out != text) ::_exit(13);
+    if (error != "SherpaOfflinePunctuationAddPunct() failed: std::bad_alloc") ::_exit(14);
+    if (!punc.AddPunctuation("你好世界今天", &out, nullptr) || out != "你好世界，今天。") ::_exit(15);
+    ::_exit(0);
+  };
+  EXPECT_EXIT(run(), ::testing::ExitedWithCode(0), "");
+}
+
 VadInitOptions Silero(const std::string& file = "silero/silero_vad_v5.onnx") {
   VadInitOptions options;
   options.model = ModelPath(file);
@@ -253,6 +316,22 @@ TEST(VadBackend, ErrorsWithoutADetector) {
   EXPECT_EQ(error, "SherpaOnnxCreateVoiceActivityDetector() failed");
 }
 
+// Feeds `audio` in 100 ms chunks, flushes, and returns every segment.
+std::vector<VadSegment> Segments(VadBackend* vad, const std::vector<float>& audio, bool* heard) {
+  std::string error;
+  for (size_t pos = 0; pos < audio.size(); pos += 1600) {
+    const std::vector<float> chunk(audio.begin() + static_cast<long>(pos),
+                                   audio.begin() + static_cast<long>(std::min(pos + 1600, audio.size())));
+    EXPECT_TRUE(vad->AcceptWaveform(chunk, &error));
+    if (heard != nullptr) *heard = *heard || vad->Detected();
+  }
+  EXPECT_TRUE(vad->Flush(&error));
+  std::vector<VadSegment> segments;
+  VadSegment segment;
+  while (vad->PopSegment(&segment, &error)) segments.push_back(segment);
+  return segments;
+}
+
 TEST(VadBackend, SegmentsOfSpeechWithAPause) {
   for (const char* model : {"silero/silero_vad_v5.onnx", "silero/silero_vad_legacy.onnx"}) {
     SCOPED_TRACE(model);
@@ -266,18 +345,9 @@ TEST(VadBackend, SegmentsOfSpeechWithAPause) {
     EXPECT_FALSE(vad.PopSegment(&segment, &error));
     EXPECT_EQ(error, "untouched");
 
-    const std::vector<float> audio = Wav("speech_pause_speech");
     bool heard = false;
-    for (size_t pos = 0; pos < audio.size(); pos += 1600) {
-      const std::vector<float> chunk(audio.begin() + static_cast<long>(pos),
-                                     audio.begin() + static_cast<long>(std::min(pos + 1600, audio.size())));
-      ASSERT_TRUE(vad.AcceptWaveform(chunk, &error));
-      heard = heard || vad.Detected();
-    }
+    const std::vector<VadSegment> segments = Segments(&vad, Wav("speech_pause_speech"), &heard);
     EXPECT_TRUE(heard);
-    ASSERT_TRUE(vad.Flush(&error));
-    std::vector<VadSegment> segments;
-    while (vad.PopSegment(&segment, &error)) segments.push_back(segment);
     const nlohmann::json& utterances = KitFile("speech_pause_speech")["utterances"];
     ASSERT_EQ(segments.size(), utterances.size());
     for (size_t i = 0; i < segments.size(); ++i) {
@@ -290,6 +360,30 @@ TEST(VadBackend, SegmentsOfSpeechWithAPause) {
     ASSERT_TRUE(vad.Reset(&error));
     EXPECT_FALSE(vad.PopSegment(&segment, &error));
   }
+}
+
+TEST(VadBackend, ResetDetectorBehavesAsAFreshOne) {
+  // The offline decode reuses one detector across runs: after a reset it
+  // must give the same segments, at the same sample positions.
+  VadBackend vad;
+  std::string error;
+  ASSERT_TRUE(vad.Init(Silero(), &error)) << error;
+  const std::vector<float> audio = Wav("speech_pause_speech");
+  std::vector<float> longer = audio;
+  longer.insert(longer.end(), audio.begin(), audio.end());
+  const std::vector<VadSegment> first = Segments(&vad, longer, nullptr);
+  ASSERT_TRUE(vad.Reset(&error));
+  const std::vector<VadSegment> again = Segments(&vad, audio, nullptr);
+  VadBackend fresh;
+  ASSERT_TRUE(fresh.Init(Silero(), &error));
+  const std::vector<VadSegment> expected = Segments(&fresh, audio, nullptr);
+  ASSERT_EQ(again.size(), expected.size());
+  ASSERT_FALSE(expected.empty());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(again[i].start, expected[i].start) << i;
+    EXPECT_EQ(again[i].samples, expected[i].samples) << i;
+  }
+  EXPECT_GT(first.size(), expected.size());
 }
 
 OnlineInitOptions Transducer() {
@@ -415,6 +509,62 @@ TEST(OnlineBackend, EndpointAfterTrailingSilence) {
   }
   EXPECT_TRUE(endpoint_seen);
   EXPECT_GT(endpoint_at, 2.75 + 0.8);  // rule 2: 0.8 s after the last word
+}
+
+// A tokens file the toolkit cannot read would end the process inside Init;
+// both recognizers refuse it first.
+TEST(TokensFiles, UnreadableLinesAreRefusedByBothRecognizers) {
+  OnlineInitOptions online_options = Transducer();
+  online_options.tokens = online_options.encoder;  // a model file, not tokens
+  OnlineBackend online;
+  std::string error;
+  EXPECT_FALSE(online.Init(online_options, &error));
+  EXPECT_EQ(error.rfind("tokens file " + online_options.encoder + ": line ", 0), 0u) << error;
+  EXPECT_FALSE(online.IsReady());
+
+  DecoderInitOptions decoder_options = Whisper();
+  decoder_options.tokens = decoder_options.decoder;
+  EXPECT_EQ(InitError(decoder_options).rfind("tokens file " + decoder_options.decoder + ": line ", 0),
+            0u);
+}
+
+// A tokens file that lacks some of the model's ids (cut short) loads, but
+// the toolkit throws when the model emits one of them. The decode fails and
+// says so; the next chunks go on failing the same way, and a reset recovers.
+TEST(OnlineBackend, TokenMissingFromTheTokensFileFailsTheDecode) {
+  ScopedTempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  OnlineInitOptions options = Transducer();
+  std::ifstream full(options.tokens);
+  std::string tokens;
+  for (std::string line; std::getline(full, line) && line.rfind("▁world", 0) != 0;) {
+    tokens += line + "\n";
+  }
+  options.tokens = dir.Write("tokens.txt", tokens);  // up to "▁hello"
+  OnlineBackend online;
+  std::string error;
+  ASSERT_TRUE(online.Init(options, &error)) << error;
+  const std::vector<float> audio = Wav("tones");
+  std::vector<std::string> texts;
+  int failures = 0;
+  for (size_t pos = 0; pos < audio.size(); pos += 1600) {
+    const std::vector<float> chunk(audio.begin() + static_cast<long>(pos),
+                                   audio.begin() + static_cast<long>(std::min(pos + 1600, audio.size())));
+    std::string text;
+    if (online.AcceptAndDecode(chunk, &text, nullptr, &error)) {
+      texts.push_back(text);
+      continue;
+    }
+    ++failures;
+    EXPECT_EQ(error.rfind("SherpaOnnxDecodeOnlineStream() exception: ", 0), 0u) << error;
+  }
+  EXPECT_GT(failures, 0);
+  EXPECT_NE(std::find(texts.begin(), texts.end(), "hello"), texts.end());
+  EXPECT_FALSE(online.InputFinishedAndDecode(nullptr, &error));
+  ASSERT_TRUE(online.Reset(&error)) << error;
+  std::string text = "x";
+  ASSERT_TRUE(online.AcceptAndDecode(std::vector<float>(1600, 0.0f), &text, nullptr, &error));
+  EXPECT_EQ(text, "");
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <exception>
 #include <sstream>
 
+#include "engine/backends/model_files.h"
 #include "engine/backends/sherpa_handles.h"
 #include "engine/common/strings.h"
 #include "engine/common/error.h"
@@ -119,6 +120,7 @@ bool OfflineDecoderBackend::Init(const DecoderInitOptions& options, std::string*
       return Fail(error, "Whisper model does not support language: " + o.language);
     }
   }
+  if (!CheckTokensFile(o.tokens, error)) return false;
   const std::string sense_voice_language = o.language.empty() ? "zh" : o.language;
   const std::string whisper_task = o.task.empty() ? "transcribe" : o.task;
 
@@ -138,9 +140,9 @@ bool OfflineDecoderBackend::Init(const DecoderInitOptions& options, std::string*
     config.model_config.sense_voice.use_itn = o.use_itn ? 1 : 0;
   }
 
-  impl_->recognizer.reset(SherpaOnnxCreateOfflineRecognizer(&config));
-  if (!impl_->recognizer) return Fail(error, "SherpaOnnxCreateOfflineRecognizer() failed");
-  return true;
+  return CallToolkit(
+      &impl_->recognizer, "SherpaOnnxCreateOfflineRecognizer",
+      [&config] { return SherpaOnnxCreateOfflineRecognizer(&config); }, error);
 }
 
 bool OfflineDecoderBackend::IsReady() const { return impl_ && impl_->recognizer; }

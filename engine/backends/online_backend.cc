@@ -1,5 +1,6 @@
 #include "engine/backends/online_backend.h"
 
+#include "engine/backends/model_files.h"
 #include "engine/backends/sherpa_handles.h"
 #include "engine/common/strings.h"
 #include "engine/common/error.h"
@@ -35,6 +36,7 @@ bool OnlineBackend::Init(const OnlineInitOptions& options, std::string* error) {
   }
   impl_->options = options;
   const OnlineInitOptions& o = impl_->options;
+  if (!CheckTokensFile(o.tokens, error)) return false;
 
   SherpaOnnxOnlineRecognizerConfig config{};
   config.feat_config.sample_rate = o.sample_rate;
@@ -59,8 +61,11 @@ bool OnlineBackend::Init(const OnlineInitOptions& options, std::string* error) {
   config.rule2_min_trailing_silence = o.rule2_min_trailing_silence;
   config.rule3_min_utterance_length = o.rule3_min_utterance_length;
 
-  impl_->recognizer.reset(SherpaOnnxCreateOnlineRecognizer(&config));
-  if (!impl_->recognizer) return Fail(error, "SherpaOnnxCreateOnlineRecognizer() failed");
+  if (!CallToolkit(
+          &impl_->recognizer, "SherpaOnnxCreateOnlineRecognizer",
+          [&config] { return SherpaOnnxCreateOnlineRecognizer(&config); }, error)) {
+    return false;
+  }
   impl_->stream.reset(SherpaOnnxCreateOnlineStream(impl_->recognizer.get()));
   if (!impl_->stream) {
     impl_->recognizer.reset();
@@ -71,14 +76,24 @@ bool OnlineBackend::Init(const OnlineInitOptions& options, std::string* error) {
 
 bool OnlineBackend::IsReady() const { return impl_ && impl_->recognizer && impl_->stream; }
 
-void OnlineBackend::DecodeReady(std::string* text) {
+bool OnlineBackend::DecodeReady(std::string* text, std::string* error) {
   const SherpaOnnxOnlineRecognizer* recognizer = impl_->recognizer.get();
   const SherpaOnnxOnlineStream* stream = impl_->stream.get();
-  while (SherpaOnnxIsOnlineStreamReady(recognizer, stream) != 0) {
-    SherpaOnnxDecodeOnlineStream(recognizer, stream);
+  // The toolkit throws from here, for one, when the model emits a token id
+  // that its tokens file lacks (a truncated file); escaping, that would end
+  // the engine in the middle of a dictation.
+  try {
+    while (SherpaOnnxIsOnlineStreamReady(recognizer, stream) != 0) {
+      SherpaOnnxDecodeOnlineStream(recognizer, stream);
+    }
+    OnlineResultHandle result(SherpaOnnxGetOnlineStreamResult(recognizer, stream));
+    if (result && text != nullptr && result->text != nullptr) *text = result->text;
+  } catch (const std::exception& e) {
+    return Fail(error, std::string("SherpaOnnxDecodeOnlineStream() exception: ") + e.what());
+  } catch (...) {
+    return Fail(error, "SherpaOnnxDecodeOnlineStream() unknown exception");
   }
-  OnlineResultHandle result(SherpaOnnxGetOnlineStreamResult(recognizer, stream));
-  if (result && text != nullptr && result->text != nullptr) *text = result->text;
+  return true;
 }
 
 bool OnlineBackend::AcceptAndDecode(const std::vector<float>& samples, std::string* text,
@@ -89,7 +104,7 @@ bool OnlineBackend::AcceptAndDecode(const std::vector<float>& samples, std::stri
   if (!IsReady()) return Fail(error, kNotInitialized);
   SherpaOnnxOnlineStreamAcceptWaveform(impl_->stream.get(), impl_->options.sample_rate,
                                        samples.data(), static_cast<int32_t>(samples.size()));
-  DecodeReady(text);
+  if (!DecodeReady(text, error)) return false;
   if (endpoint != nullptr) {
     *endpoint =
         SherpaOnnxOnlineStreamIsEndpoint(impl_->recognizer.get(), impl_->stream.get()) != 0;
@@ -101,8 +116,7 @@ bool OnlineBackend::InputFinishedAndDecode(std::string* text, std::string* error
   if (text != nullptr) text->clear();
   if (!IsReady()) return Fail(error, kNotInitialized);
   SherpaOnnxOnlineStreamInputFinished(impl_->stream.get());
-  DecodeReady(text);
-  return true;
+  return DecodeReady(text, error);
 }
 
 bool OnlineBackend::Reset(std::string* error) {

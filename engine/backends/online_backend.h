@@ -48,7 +48,7 @@ class OnlineBackend {
 
  private:
   struct Impl;
-  void DecodeReady(std::string* text);
+  bool DecodeReady(std::string* text, std::string* error);
   std::unique_ptr<Impl> impl_;
 };
 

@@ -1,7 +1,9 @@
 #include "engine/backends/punc_backend.h"
 
+#include "engine/backends/model_files.h"
 #include "engine/backends/sherpa_handles.h"
 #include "engine/common/error.h"
+#include "engine/text/utf8_punct.h"
 
 namespace dictacore {
 
@@ -25,11 +27,9 @@ bool PuncBackend::Init(const PuncInitOptions& options, std::string* error) {
   config.model.num_threads = options.num_threads < 1 ? 1 : options.num_threads;
   config.model.debug = 0;
   config.model.provider = impl_->options.provider.c_str();
-  impl_->punctuation.reset(SherpaOnnxCreateOfflinePunctuation(&config));
-  if (!impl_->punctuation) {
-    return Fail(error, "SherpaOnnxCreateOfflinePunctuation() failed");
-  }
-  return true;
+  return CallToolkit(
+      &impl_->punctuation, "SherpaOnnxCreateOfflinePunctuation",
+      [&config] { return SherpaOnnxCreateOfflinePunctuation(&config); }, error);
 }
 
 bool PuncBackend::IsReady() const { return impl_ && impl_->punctuation; }
@@ -41,12 +41,19 @@ bool PuncBackend::AddPunctuation(const std::string& input, std::string* output,
   if (!IsReady()) {
     return Fail(error, "Punctuation backend is not initialized");
   }
-  std::lock_guard<std::mutex> lock(mutex_);
-  PunctuatedTextHandle result(SherpaOfflinePunctuationAddPunct(impl_->punctuation.get(),
-                                                               input.c_str()));
-  if (!result) {
-    return Fail(error, "SherpaOfflinePunctuationAddPunct() failed");
+  // The toolkit splits the text into characters assuming UTF-8 (a cut-off
+  // sequence at the end makes it read past the text) and throws on bytes it
+  // cannot convert, so such text never reaches it.
+  if (!IsValidUtf8(input)) {
+    return Fail(error, "SherpaOfflinePunctuationAddPunct() failed: text is not valid UTF-8");
   }
+  std::lock_guard<std::mutex> lock(mutex_);
+  PunctuatedTextHandle result;
+  const SherpaOnnxOfflinePunctuation* punctuation = impl_->punctuation.get();
+  const auto add = [punctuation, &input] {
+    return SherpaOfflinePunctuationAddPunct(punctuation, input.c_str());
+  };
+  if (!CallToolkit(&result, "SherpaOfflinePunctuationAddPunct", add, error)) return false;
   if (output != nullptr) *output = result.get();
   return true;
 }

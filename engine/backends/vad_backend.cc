@@ -1,5 +1,6 @@
 #include "engine/backends/vad_backend.h"
 
+#include "engine/backends/model_files.h"
 #include "engine/backends/sherpa_handles.h"
 #include "engine/common/error.h"
 
@@ -37,9 +38,13 @@ bool VadBackend::Init(const VadInitOptions& options, std::string* error) {
   config.num_threads = o.num_threads < 1 ? 1 : o.num_threads;
   config.provider = o.provider.c_str();
   config.debug = 0;
-  impl_->vad.reset(SherpaOnnxCreateVoiceActivityDetector(&config, o.buffer_size_in_seconds));
-  if (!impl_->vad) return Fail(error, "SherpaOnnxCreateVoiceActivityDetector() failed");
-  return true;
+  const float buffer_seconds = o.buffer_size_in_seconds;
+  return CallToolkit(
+      &impl_->vad, "SherpaOnnxCreateVoiceActivityDetector",
+      [&config, buffer_seconds] {
+        return SherpaOnnxCreateVoiceActivityDetector(&config, buffer_seconds);
+      },
+      error);
 }
 
 bool VadBackend::IsReady() const { return impl_ && impl_->vad; }

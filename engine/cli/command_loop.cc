@@ -7,12 +7,18 @@
 #include <thread>
 
 #include "engine/common/clock.h"
+#include "engine/common/line_reader.h"
 #include "engine/common/strings.h"
 #include "engine/pipelines/offline_two_pass.h"
 #include "engine/pipelines/segment_decode.h"
 
 namespace dictacore {
 namespace {
+
+// Longest command line kept. A longer one (no command is anywhere near it)
+// is read to its end but kept only this far, so a host that writes without
+// line feeds cannot make the engine grow without bound.
+constexpr size_t kMaxCommandLineBytes = 64 * 1024;
 
 void StartSession(EventEmitter* emitter, SharedState* shared, AudioBuffer* audio) {
   const uint64_t seq = shared->start_seq.fetch_add(1) + 1;
@@ -60,8 +66,12 @@ void StopSession(const Options& options, OfflineDecoderBackend* decoder, PuncBac
     return;
   }
   if (!options.offline_2pass) {
-    StopCapture(emitter, shared);
-    shared->stop_requested = true;  // the audio thread ends the segment
+    // The audio thread ends the segment. The request is posted before
+    // "Capture stopped" is logged: a host that closes the audio pipe as soon
+    // as it reads that line must still get the segment decoded.
+    shared->capturing = false;
+    shared->stop_requested = true;
+    emitter->EmitLog("Capture stopped");
     return;
   }
   WaitForPcmDrainBeforeStopDecode(options, emitter, shared);
@@ -154,7 +164,15 @@ void CommandLoop(const Options& options, OfflineDecoderBackend* decoder, PuncBac
                  EventEmitter* emitter, SharedState* shared, AudioBuffer* audio) {
   if (shared->quit.load()) return;
   std::string line;
-  while (!shared->quit.load() && std::getline(std::cin, line)) {
+  while (!shared->quit.load()) {
+    size_t length = 0;
+    const LineStatus status = ReadBoundedLine(std::cin, kMaxCommandLineBytes, &line, &length);
+    if (status == LineStatus::kEnd) return;
+    if (status == LineStatus::kTooLong) {
+      emitter->EmitLog("Unknown command: " + ShortenForLog(line, 64) + " (" +
+                       std::to_string(length) + " bytes)");
+      continue;
+    }
     const SessionCommand command = ClassifyCommandLine(line);
     switch (command.kind) {
       case SessionCommand::Kind::kEmpty:

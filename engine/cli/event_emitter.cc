@@ -1,9 +1,12 @@
 #include "engine/cli/event_emitter.h"
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 
+#include "engine/common/posix_io.h"
 #include "engine/text/utf8_punct.h"
 
 namespace dictacore {
@@ -87,10 +90,14 @@ std::string JsonEscape(const std::string& text) {
 }
 
 void EventEmitter::EmitRawJson(const std::string& line) {
+  std::string text;
+  text.reserve(line.size() + 1);
+  text.append(line);
+  text.push_back('\n');
   std::lock_guard<std::mutex> lock(mutex_);
-  std::fwrite(line.data(), 1, line.size(), stdout);
-  std::fputc('\n', stdout);
-  std::fflush(stdout);
+  // _exit: the other threads are still running, and nothing that exit()
+  // would flush or destroy can reach the host any more.
+  if (!WriteAllToFd(STDOUT_FILENO, text)) ::_exit(kOutputLostExitStatus);
 }
 
 void EventEmitter::EmitObject(const std::map<std::string, std::string>& fields) {

@@ -16,16 +16,25 @@ namespace dictacore {
 // bytes below 0x20 become \u00XX; everything else (UTF-8 included) is copied.
 std::string JsonEscape(const std::string& text);
 
+// Exit status of a process whose standard output can no longer be written
+// (the host closed its end, or the disk behind it is full): EX_IOERR.
+constexpr int kOutputLostExitStatus = 74;
+
 // Writes whole event lines to standard output from any thread. One instance
 // per process; lines never interleave.
+//
+// Standard output is the engine's only channel to the host, so a line that
+// cannot be written ends the process at once with kOutputLostExitStatus: a
+// run that nobody can hear must not go on (or hang in a live session). With
+// the default SIGPIPE disposition the kernel ends it earlier, by SIGPIPE.
 class EventEmitter {
  public:
   EventEmitter() = default;
   EventEmitter(const EventEmitter&) = delete;
   EventEmitter& operator=(const EventEmitter&) = delete;
 
-  // Writes `line` and a line feed, then flushes. `line` must be one complete
-  // JSON object without a line feed.
+  // Writes `line` and a line feed in one unbuffered write. `line` must be one
+  // complete JSON object without a line feed.
   void EmitRawJson(const std::string& line);
 
   // Writes the fields as one object of string values, keys in map order.

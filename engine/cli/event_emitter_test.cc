@@ -1,7 +1,11 @@
 #include "engine/cli/event_emitter.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <chrono>
+#include <csignal>
 #include <cmath>
 #include <functional>
 #include <limits>
@@ -286,6 +290,79 @@ TEST(EventProperty, RandomBytesNeverLeaveRawControlCharacters) {
       backslash = !backslash && c == '\\';
     }
     EXPECT_FALSE(backslash) << "escape sequence cut off at the end";
+  }
+}
+
+// --- Standard output that cannot take the lines ---------------------------------
+
+// Points standard output at `fd` for the rest of a death-test child.
+void RedirectStdout(int fd) {
+  if (::dup2(fd, STDOUT_FILENO) < 0) std::_Exit(2);
+}
+
+TEST(EventEmitterDeathTest, ClosedOutputEndsTheProcessWhenSigpipeIsIgnored) {
+  EXPECT_EXIT(
+      {
+        std::signal(SIGPIPE, SIG_IGN);
+        int fds[2];
+        if (::pipe(fds) != 0) std::_Exit(2);
+        ::close(fds[0]);
+        RedirectStdout(fds[1]);
+        EventEmitter emitter;
+        emitter.EmitLog("nobody reads this");
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(kOutputLostExitStatus), "");
+}
+
+TEST(EventEmitterDeathTest, FullDiskBehindTheOutputEndsTheProcess) {
+  EXPECT_EXIT(
+      {
+        const int full = ::open("/dev/full", O_WRONLY);
+        if (full < 0) std::_Exit(2);
+        RedirectStdout(full);
+        EventEmitter emitter;
+        emitter.EmitReady();
+        std::_Exit(0);
+      },
+      ::testing::ExitedWithCode(kOutputLostExitStatus), "");
+}
+
+// A host may hand over a non-blocking pipe. When it is full the emitter waits
+// for the reader instead of taking the pause for a lost output.
+TEST(EventEmitter, WaitsWhileANonBlockingOutputIsFull) {
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  ASSERT_EQ(::fcntl(fds[1], F_SETFL, O_NONBLOCK), 0);
+  std::fflush(stdout);
+  const int saved = ::dup(STDOUT_FILENO);
+  ASSERT_GE(saved, 0);
+  ASSERT_GE(::dup2(fds[1], STDOUT_FILENO), 0);
+  ::close(fds[1]);
+
+  std::string received;
+  std::thread reader([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    char buffer[4096];
+    ssize_t n = 0;
+    while ((n = ::read(fds[0], buffer, sizeof(buffer))) > 0) {
+      received.append(buffer, static_cast<size_t>(n));
+    }
+  });
+  {
+    EventEmitter emitter;
+    // 200 lines of 1 KB: several times what the pipe holds.
+    for (int i = 0; i < 200; ++i) emitter.EmitLog(std::to_string(i) + std::string(1000, 'x'));
+  }
+  ::dup2(saved, STDOUT_FILENO);  // drops the last writer: the reader sees the end
+  ::close(saved);
+  reader.join();
+  ::close(fds[0]);
+
+  const std::vector<std::string> lines = SplitLines(received);
+  ASSERT_EQ(lines.size(), 200u);
+  for (size_t i = 0; i < lines.size(); ++i) {
+    EXPECT_EQ(json::parse(lines[i])["message"], std::to_string(i) + std::string(1000, 'x'));
   }
 }
 

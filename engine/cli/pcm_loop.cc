@@ -19,15 +19,6 @@ namespace {
 
 const char* Flag(bool value) { return value ? "1" : "0"; }
 
-// At most `limit` bytes of `text` for a log line, cut at a character
-// boundary so the line stays valid UTF-8, with "..." when cut.
-std::string ShortForLog(const std::string& text, size_t limit) {
-  if (text.size() <= limit) return text;
-  size_t cut = limit;
-  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-  return text.substr(0, cut) + "...";
-}
-
 class AudioLoop {
  public:
   AudioLoop(const Options& options, OnlineBackend* online, OfflineDecoderBackend* decoder,
@@ -205,7 +196,7 @@ class AudioLoop {
                         " reset_applied_seq=" + std::to_string(shared_->reset_applied_seq.load()) +
                         " seg_id=" + std::to_string(id) +
                         " captured_samples=" + std::to_string(shared_->captured_samples.load()) +
-                        " text=\"" + ShortForLog(text, 64) + "\"");
+                        " text=\"" + ShortenForLog(text, 64) + "\"");
       last_first_partial_seq_ = seq;
     }
     emitter_->EmitRawJson(BuildFirstPassEventJson(id, text, false, options_.session_id));

@@ -179,6 +179,7 @@ void StartBackends(const Options& options, Engine* e) {
                                  FormatFixed(options.speaker_id_threshold, 6) + ")"
                            : "[M2] Speaker identification init failed: " + error);
   }
+  if (options.offline_2pass) PrepareOffline2Pass(options);
   e->emitter.EmitReady();
 }
 

@@ -1,5 +1,6 @@
 #include "engine/common/posix_io.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +13,13 @@ bool WriteAllToFd(int fd, const std::string& data) {
     const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
     if (n < 0) {
       if (errno == EINTR) continue;
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        // A non-blocking descriptor that is full: wait until it takes more
+        // (or reports the error that the next write returns).
+        pollfd ready{fd, POLLOUT, 0};
+        ::poll(&ready, 1, -1);
+        continue;
+      }
       return false;
     }
     done += static_cast<size_t>(n);

@@ -7,7 +7,8 @@
 namespace dictacore {
 
 // Writes every byte of `data` to `fd`, retrying interrupted and partial
-// writes. False on the first other error (errno tells which).
+// writes and waiting while a non-blocking descriptor is full. False on the
+// first other error (errno tells which).
 bool WriteAllToFd(int fd, const std::string& data);
 
 }  // namespace dictacore

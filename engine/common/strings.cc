@@ -13,6 +13,13 @@ std::string AsciiLower(std::string text) {
   return text;
 }
 
+std::string ShortenForLog(const std::string& text, size_t limit) {
+  if (text.size() <= limit) return text;
+  size_t cut = limit;
+  while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+  return text.substr(0, cut) + "...";
+}
+
 std::string FormatFixed(double value, int decimals) {
   const int size = std::snprintf(nullptr, 0, "%.*f", decimals, value);
   if (size <= 0) return std::string();

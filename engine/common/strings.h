@@ -2,6 +2,7 @@
 #ifndef DICTACORE_ENGINE_COMMON_STRINGS_H_
 #define DICTACORE_ENGINE_COMMON_STRINGS_H_
 
+#include <cstddef>
 #include <string>
 
 namespace dictacore {
@@ -12,6 +13,10 @@ std::string AsciiLower(std::string text);
 // `value` in fixed notation with `decimals` digits after the point, as
 // printf's %.Nf writes it (1.25 with 6 decimals is "1.250000").
 std::string FormatFixed(double value, int decimals);
+
+// At most `limit` bytes of `text` for a log line, cut at a character
+// boundary so the line stays valid UTF-8, with "..." when cut.
+std::string ShortenForLog(const std::string& text, size_t limit);
 
 // `dir` and `name` joined with one "/" unless `dir` is empty or already ends
 // with one.

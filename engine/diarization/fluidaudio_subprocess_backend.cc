@@ -115,6 +115,13 @@ std::string MakeTempWavPath(std::string* error) {
 
 }  // namespace
 
+size_t MaxHelperTurns(double seconds) {
+  constexpr double kPerSecond = 10.0;
+  const double extra = seconds > 0.0 ? seconds * kPerSecond : 0.0;
+  // A 32-bit sample count cannot describe enough audio to overflow this.
+  return 1000 + static_cast<size_t>(extra < 1e12 ? extra : 1e12);
+}
+
 bool ReadLine(int fd, std::string* line) {
   line->clear();
   for (;;) {
@@ -199,17 +206,20 @@ bool ParseHelperSegmentLine(const std::string& line, double* start, double* end,
   return true;
 }
 
-void HelperResponseTurns::AddLine(const std::string& line) {
+bool HelperResponseTurns::AddLine(const std::string& line) {
   double start = 0.0;
   double end = 0.0;
   std::string label;
-  if (!ParseHelperSegmentLine(line, &start, &end, &label)) return;
-  if (!(start < end)) return;
+  if (!ParseHelperSegmentLine(line, &start, &end, &label)) return true;
+  if (!(start < end)) return true;
+  if (turns_.size() == max_turns_) return false;
   auto it = labels_.find(label);
   if (it == labels_.end()) {
+    if (labels_.size() == kMaxHelperSpeakers) return false;
     it = labels_.emplace(label, SpeakerLabel(static_cast<int>(labels_.size()))).first;
   }
   turns_.push_back({start, end, it->second});
+  return true;
 }
 
 std::vector<DiarizationSegment> HelperResponseTurns::TakeSorted() {
@@ -375,18 +385,25 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     return false;
   }
 
-  HelperResponseTurns turns;
+  const auto broken_exchange = [&](const char* message) {
+    // A broken exchange yields no turns: the caller must not mistake a
+    // partial answer for the whole recording. What the helper sends next no
+    // longer belongs to any request, so the backend stops using it.
+    out->clear();
+    Fail(error, message);
+    ::unlink(wav_path.c_str());
+    impl_->ready = false;
+    return false;
+  };
+  HelperResponseTurns turns(
+      MaxHelperTurns(sample_rate > 0 ? static_cast<double>(samples.size()) / sample_rate : 0.0));
   std::string line;
   for (;;) {
     if (!ReadLine(impl_->from_helper, &line)) {
-      // A broken exchange yields no turns: the caller must not mistake a
-      // partial answer for the whole recording.
-      ::unlink(wav_path.c_str());
-      impl_->ready = false;
-      return Fail(error, "diarization helper closed stdout before DONE");
+      return broken_exchange("diarization helper closed stdout before DONE");
     }
     if (line == "DONE") break;
-    turns.AddLine(line);
+    if (!turns.AddLine(line)) return broken_exchange("diarization helper answer too large");
   }
   ::unlink(wav_path.c_str());
   *out = turns.TakeSorted();

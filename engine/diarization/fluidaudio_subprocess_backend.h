@@ -24,6 +24,10 @@ class FluidAudioSubprocessBackend : public DiarizationBackend {
 
   bool Init(const DiarizationInitOptions& options, std::string* error) override;
   bool IsReady() const override;
+  // An answer with more turns than MaxHelperTurns allows, or more than
+  // kMaxHelperSpeakers labels, fails like a broken exchange ("diarization
+  // helper answer too large"): the helper's output must not take unbounded
+  // memory.
   bool Process(const std::vector<float>& samples, int sample_rate,
                std::vector<DiarizationSegment>* out, std::string* error) override;
 
@@ -34,6 +38,13 @@ class FluidAudioSubprocessBackend : public DiarizationBackend {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// Most distinct speaker labels one helper answer may use.
+constexpr size_t kMaxHelperSpeakers = 1000;
+
+// Most turns one helper answer may hold for `seconds` of audio: 1000, plus
+// ten for every second (far more than any conversation changes speaker).
+size_t MaxHelperTurns(double seconds);
 
 // Reads one line from `fd`, dropping every carriage return. False at end of
 // input, on a read error, or when the line grows beyond 65 536 bytes.
@@ -59,11 +70,15 @@ bool ParseHelperSegmentLine(const std::string& line, double* start, double* end,
 // helper first reports them.
 class HelperResponseTurns {
  public:
-  void AddLine(const std::string& line);
+  explicit HelperResponseTurns(size_t max_turns) : max_turns_(max_turns) {}
+  // False once the answer holds more than max_turns turns or more than
+  // kMaxHelperSpeakers labels; the line is then not taken.
+  bool AddLine(const std::string& line);
   // The turns sorted by start (equal starts keep the helper's order).
   std::vector<DiarizationSegment> TakeSorted();
 
  private:
+  size_t max_turns_;
   std::map<std::string, std::string> labels_;
   std::vector<DiarizationSegment> turns_;
 };

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <cmath>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -336,6 +337,64 @@ TEST(FluidAudioProcess, LineOfExactlyTheLimitIsRead) {
   EXPECT_EQ(out.size(), 1u);
 }
 
+TEST(MaxHelperTurns, ThousandPlusTenPerSecond) {
+  EXPECT_EQ(MaxHelperTurns(0.0), 1000u);
+  EXPECT_EQ(MaxHelperTurns(1.0), 1010u);
+  EXPECT_EQ(MaxHelperTurns(3600.0), 37000u);
+  EXPECT_EQ(MaxHelperTurns(-5.0), 1000u);
+  EXPECT_EQ(MaxHelperTurns(std::nan("")), 1000u);
+  EXPECT_GT(MaxHelperTurns(1e300), 1000u);
+}
+
+// Runs one request with `lines` as the helper's answer (before its DONE).
+struct Answer {
+  bool ok = false;
+  std::string error;
+  size_t turns = 0;
+  bool ready_after = false;
+};
+Answer AnswerWith(const std::vector<std::string>& lines, size_t samples) {
+  std::string script;
+  for (const std::string& line : lines) script += "emit " + line + "\n";
+  HelperRun run(script);
+  FluidAudioSubprocessBackend backend;
+  Answer answer;
+  if (!backend.Init(run.Options(), &answer.error)) return answer;
+  std::vector<DiarizationSegment> out;
+  answer.ok = backend.Process(std::vector<float>(samples, 0.0f), 16000, &out, &answer.error);
+  answer.turns = out.size();
+  answer.ready_after = backend.IsReady();
+  return answer;
+}
+
+// One second of audio allows 1010 turns and 1000 speakers; one more of
+// either breaks the exchange, which then yields nothing.
+TEST(FluidAudioProcess, AnswersBeyondTheTurnAndSpeakerLimitsAreRefused) {
+  std::vector<std::string> turns(1010, "0\\t1\\tA");
+  Answer answer = AnswerWith(turns, 16000);
+  EXPECT_TRUE(answer.ok) << answer.error;
+  EXPECT_EQ(answer.turns, 1010u);
+  turns.push_back("1\\t2\\tA");
+  answer = AnswerWith(turns, 16000);
+  EXPECT_FALSE(answer.ok);
+  EXPECT_EQ(answer.error, "diarization helper answer too large");
+  EXPECT_EQ(answer.turns, 0u);
+  EXPECT_FALSE(answer.ready_after);
+  // Longer audio allows more turns.
+  answer = AnswerWith(turns, 32000);
+  EXPECT_TRUE(answer.ok) << answer.error;
+
+  std::vector<std::string> speakers;
+  for (int i = 0; i < 1000; ++i) speakers.push_back("0\\t1\\tS" + std::to_string(i));
+  answer = AnswerWith(speakers, 16000);
+  EXPECT_TRUE(answer.ok) << answer.error;
+  speakers.push_back("0\\t1\\tone too many");
+  answer = AnswerWith(speakers, 16000);
+  EXPECT_FALSE(answer.ok);
+  EXPECT_EQ(answer.error, "diarization helper answer too large");
+  EXPECT_FALSE(answer.ready_after);
+}
+
 TEST(FluidAudioProcess, WritingToAnExitedHelperFails) {
   HelperRun run("exit-after-ready\n");
   FluidAudioSubprocessBackend backend;
@@ -515,21 +574,31 @@ TEST(ParseHelperSegmentLine, FieldsAndLabel) {
 }
 
 TEST(HelperResponseTurns, EqualStartsKeepTheHelpersOrderAndTakingStartsAfresh) {
-  HelperResponseTurns turns;
-  turns.AddLine("2\t3\tB");
-  turns.AddLine("1\t4\tA");
-  turns.AddLine("1\t2\tC");
-  turns.AddLine("1\t1\tD");
+  HelperResponseTurns turns(10);
+  EXPECT_TRUE(turns.AddLine("2\t3\tB"));
+  EXPECT_TRUE(turns.AddLine("1\t4\tA"));
+  EXPECT_TRUE(turns.AddLine("1\t2\tC"));
+  EXPECT_TRUE(turns.AddLine("1\t1\tD"));
   std::vector<DiarizationSegment> sorted = turns.TakeSorted();
   ASSERT_EQ(sorted.size(), 3u);
   EXPECT_EQ(sorted[0].speaker, "SPEAKER_01");
   EXPECT_EQ(sorted[0].end, 4.0);
   EXPECT_EQ(sorted[1].speaker, "SPEAKER_02");
   EXPECT_EQ(sorted[2].speaker, "SPEAKER_00");
-  turns.AddLine("0\t1\tC");
+  EXPECT_TRUE(turns.AddLine("0\t1\tC"));
   sorted = turns.TakeSorted();
   ASSERT_EQ(sorted.size(), 1u);
   EXPECT_EQ(sorted[0].speaker, "SPEAKER_00");
+}
+
+TEST(HelperResponseTurns, TurnBeyondTheLimitIsRefusedButSkippedLinesDoNotCount) {
+  HelperResponseTurns turns(2);
+  EXPECT_TRUE(turns.AddLine("0\t1\tA"));
+  EXPECT_TRUE(turns.AddLine("not a turn"));
+  EXPECT_TRUE(turns.AddLine("3\t3\tA"));
+  EXPECT_TRUE(turns.AddLine("1\t2\tB"));
+  EXPECT_FALSE(turns.AddLine("2\t3\tA"));
+  EXPECT_EQ(turns.TakeSorted().size(), 2u);
 }
 
 TEST(ReadLine, DropsCarriageReturnsAndStopsAtTheLimit) {

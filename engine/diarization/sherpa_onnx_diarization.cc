@@ -5,6 +5,7 @@
 #include <map>
 #include <utility>
 
+#include "engine/backends/model_files.h"
 #include "engine/backends/sherpa_handles.h"
 #include "engine/common/error.h"
 
@@ -117,15 +118,9 @@ bool SherpaOnnxDiarizationBackend::Init(const DiarizationInitOptions& options,
   }
   const SherpaOnnxOfflineSpeakerDiarizationConfig config =
       MakeDiarizationConfig(impl_->options, segmentation, embedding);
-  try {
-    impl_->handle.reset(SherpaOnnxCreateOfflineSpeakerDiarization(&config));
-  } catch (...) {
-    impl_->handle.reset();
-  }
-  if (!impl_->handle) {
-    return Fail(error, "SherpaOnnxCreateOfflineSpeakerDiarization() failed");
-  }
-  return true;
+  return CallToolkit(
+      &impl_->handle, "SherpaOnnxCreateOfflineSpeakerDiarization",
+      [&config] { return SherpaOnnxCreateOfflineSpeakerDiarization(&config); }, error);
 }
 
 bool SherpaOnnxDiarizationBackend::IsReady() const { return impl_ && impl_->handle; }

@@ -1,6 +1,7 @@
 #include "engine/pipelines/offline_two_pass.h"
 
 #include <algorithm>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,59 @@
 
 namespace dictacore {
 namespace {
+
+bool SameVadOptions(const VadInitOptions& a, const VadInitOptions& b) {
+  return a.sample_rate == b.sample_rate && a.num_threads == b.num_threads &&
+         a.provider == b.provider && a.model == b.model && a.threshold == b.threshold &&
+         a.min_silence_duration == b.min_silence_duration &&
+         a.min_speech_duration == b.min_speech_duration &&
+         a.max_speech_duration == b.max_speech_duration && a.window_size == b.window_size &&
+         a.buffer_size_in_seconds == b.buffer_size_in_seconds;
+}
+
+// Creating a detector loads its model (about 0.1 s), which a live session's
+// decode at "stop" should not pay every time. Each run borrows one detector
+// kept for the process and reset first, which leaves it exactly as a fresh
+// one; runs take turns (file mode and the command thread never overlap).
+class OfflineVad {
+ public:
+  static OfflineVad& Instance() {
+    static OfflineVad* instance = new OfflineVad();  // outlives every caller
+    return *instance;
+  }
+
+  // The detector for `options`, ready and empty, or null (`error` set).
+  VadBackend* Borrow(const VadInitOptions& options, std::string* error) {
+    if (vad_.IsReady() && SameVadOptions(options, options_) && vad_.Reset(error)) return &vad_;
+    options_ = options;
+    return vad_.Init(options, error) ? &vad_ : nullptr;
+  }
+
+  std::mutex& mutex() { return mutex_; }
+
+ private:
+  std::mutex mutex_;
+  VadBackend vad_;
+  VadInitOptions options_;
+};
+
+// The detector settings of the offline decode: the VAD itself cuts speech
+// only after two minutes; the grouping enforces the real limits.
+VadInitOptions OfflineVadOptions(const Options& options) {
+  VadInitOptions vad_options;
+  vad_options.sample_rate = options.sample_rate > 0 ? options.sample_rate : 16000;
+  vad_options.num_threads = 1;
+  vad_options.provider = options.provider_first;
+  vad_options.model = options.silero_vad_model;
+  vad_options.threshold = static_cast<float>(options.vad_threshold);
+  vad_options.min_silence_duration = static_cast<float>(options.vad_min_silence);
+  vad_options.min_speech_duration = static_cast<float>(options.vad_min_speech);
+  vad_options.max_speech_duration =
+      static_cast<float>(std::max(120.0, std::max(options.vad_max_speech, 0.0)));
+  vad_options.window_size = 512;
+  vad_options.buffer_size_in_seconds = 120.0f;
+  return vad_options;
+}
 
 // The work of one call: the audio copy, the results and the timing sums.
 class OfflineRun {
@@ -32,23 +86,11 @@ class OfflineRun {
   // fall-back has to be used instead.
   bool FindSpeech(std::vector<SampleRange>* ranges) {
     if (options_.silero_vad_model.empty()) return false;
-    VadInitOptions vad_options;
-    vad_options.sample_rate = params_.sample_rate;
-    vad_options.num_threads = 1;
-    vad_options.provider = options_.provider_first;
-    vad_options.model = options_.silero_vad_model;
-    vad_options.threshold = static_cast<float>(options_.vad_threshold);
-    vad_options.min_silence_duration = static_cast<float>(options_.vad_min_silence);
-    vad_options.min_speech_duration = static_cast<float>(options_.vad_min_speech);
-    // The VAD itself cuts only after two minutes; grouping enforces the limits.
-    vad_options.max_speech_duration =
-        static_cast<float>(std::max(120.0, std::max(options_.vad_max_speech, 0.0)));
-    vad_options.window_size = 512;
-    vad_options.buffer_size_in_seconds = 120.0f;
-
-    VadBackend vad;
+    const VadInitOptions vad_options = OfflineVadOptions(options_);
+    std::lock_guard<std::mutex> lock(OfflineVad::Instance().mutex());
     std::string error;
-    if (!vad.Init(vad_options, &error)) {
+    VadBackend* vad = OfflineVad::Instance().Borrow(vad_options, &error);
+    if (vad == nullptr) {
       emitter_->EmitLog("offline_2pass VAD init failed, fallback to chunk decode: " + error);
       return false;
     }
@@ -57,17 +99,17 @@ class OfflineRun {
     for (size_t pos = 0; pos < audio_.size(); pos += piece) {
       chunk.assign(audio_.begin() + static_cast<std::ptrdiff_t>(pos),
                    audio_.begin() + static_cast<std::ptrdiff_t>(std::min(pos + piece, audio_.size())));
-      if (!vad.AcceptWaveform(chunk, &error)) {
+      if (!vad->AcceptWaveform(chunk, &error)) {
         emitter_->EmitLog("offline_2pass VAD accept failed, fallback to chunk decode: " + error);
         return false;
       }
     }
-    if (!vad.Flush(&error)) {
+    if (!vad->Flush(&error)) {
       emitter_->EmitLog("offline_2pass VAD flush failed, fallback to chunk decode: " + error);
       return false;
     }
     VadSegment segment;
-    while (vad.PopSegment(&segment, &error)) {
+    while (vad->PopSegment(&segment, &error)) {
       if (segment.samples.empty()) continue;
       ranges->push_back(
           {segment.start, static_cast<int64_t>(segment.start) +
@@ -185,6 +227,12 @@ void LogDiarizationTurns(EventEmitter* emitter, const std::vector<DiarizationSeg
 }
 
 }  // namespace
+
+void PrepareOffline2Pass(const Options& options) {
+  if (options.silero_vad_model.empty()) return;
+  std::lock_guard<std::mutex> lock(OfflineVad::Instance().mutex());
+  OfflineVad::Instance().Borrow(OfflineVadOptions(options), nullptr);
+}
 
 bool DecodeAndEmitOffline2PassFull(const Options& options, OfflineDecoderBackend* decoder,
                                    PuncBackend* punc, DiarizationBackend* diarization,

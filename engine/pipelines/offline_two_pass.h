@@ -14,6 +14,11 @@
 
 namespace dictacore {
 
+// Loads the detector the offline decode uses ahead of the first decode, so
+// that a live session's "stop" does not wait for its model. Silent: a
+// detector that fails to load is reported by the decode itself.
+void PrepareOffline2Pass(const Options& options);
+
 // Decodes the buffer's session samples (copied; the buffer keeps them).
 // `punc`, `diarization` and `identifier` may be null. True when the run
 // reached its end (also with no audio or no text); false when a decode failed

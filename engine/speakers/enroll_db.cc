@@ -16,6 +16,7 @@
 #include <set>
 #include <sstream>
 
+#include "engine/common/line_reader.h"
 #include "engine/common/posix_io.h"
 #include "engine/common/strings.h"
 #include "engine/speakers/md5.h"
@@ -308,8 +309,14 @@ bool LoadEnrollDb(const std::string& path, int* dim, std::vector<EnrollEntry>* e
   ParseState state;
   std::string line;
   int line_number = 0;
-  while (std::getline(file, line)) {
+  for (LineStatus status;
+       (status = ReadBoundedLine(file, kMaxEnrollDbLineBytes, &line)) != LineStatus::kEnd;) {
     ++line_number;
+    // Not read whole, the line cannot be taken or safely dropped (a later
+    // rewrite would lose it), so the database does not load.
+    if (status == LineStatus::kTooLong) {
+      return Fail(error, "line too long at line " + std::to_string(line_number));
+    }
     if (!ParseLine(line, line_number, &state, error)) return false;
   }
   if (!state.entries.empty() && !state.header_seen) {

@@ -5,6 +5,7 @@
 #ifndef DICTACORE_ENGINE_SPEAKERS_ENROLL_DB_H_
 #define DICTACORE_ENGINE_SPEAKERS_ENROLL_DB_H_
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct EnrollEntry {
   std::string name;  // display name, never empty
   std::vector<EnrollSample> samples;
 };
+
+// Longest database line read: a voiceprint line of some 60 000 values. A
+// longer line fails the load ("line too long at line N").
+constexpr size_t kMaxEnrollDbLineBytes = size_t{1} << 20;
 
 // Outputs are cleared at entry; `dim` and `entries` may be null. A missing
 // file is an empty database (dimension 0). Voiceprints whose length is not the

@@ -311,6 +311,34 @@ TEST_F(EnrollDbTest, OtherLinesAreIgnoredButCounted) {
   EXPECT_EQ(loaded.error, "id before any speaker at line 8");
 }
 
+TEST_F(EnrollDbTest, OverLongLineFailsTheLoadAndBlocksEdits) {
+  // A voiceprint line as long as the limit still loads.
+  const size_t values = (kMaxEnrollDbLineBytes - 6) / 2;
+  std::string emb = "emb -";
+  for (size_t i = 0; i < values; ++i) emb += " 1";
+  ASSERT_LE(emb.size(), kMaxEnrollDbLineBytes);
+  Loaded loaded = LoadText(dir_, "speaker-enroll v2\ndim " + std::to_string(values) +
+                                     "\nspeaker Wide\n" + emb + "\n");
+  ASSERT_TRUE(loaded.ok) << loaded.error;
+  ASSERT_EQ(loaded.entries.size(), 1u);
+  EXPECT_EQ(loaded.entries[0].samples.size(), 1u);
+
+  // One byte more, even on a line that would be ignored, and nothing loads:
+  // what the rest of the line holds is unknown.
+  const std::string path = WriteDb("speaker-enroll v2\ndim 1\nspeaker A\nemb - 1\n# " +
+                                   std::string(kMaxEnrollDbLineBytes - 1, 'x') + "\nspeaker B\n");
+  const std::string before = ReadWholeFile(path);
+  loaded = Load(path);
+  EXPECT_FALSE(loaded.ok);
+  EXPECT_EQ(loaded.error, "line too long at line 5");
+  EXPECT_TRUE(loaded.entries.empty());
+  std::string error;
+  bool found = false;
+  EXPECT_FALSE(RenameEnrollById(path, "x", "Y", &found, &error));
+  EXPECT_EQ(error, "line too long at line 5");
+  EXPECT_EQ(ReadWholeFile(path), before);
+}
+
 TEST_F(EnrollDbTest, EarlierFormatGetsFreshIdsUntilMigrated) {
   const std::string path = WriteDb("speaker-enroll\ndim 2\nspeaker Bob\nemb 1 2\nspeaker Ann\n");
   const Loaded first = Load(path);

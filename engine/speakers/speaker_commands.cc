@@ -9,6 +9,7 @@
 
 #include "engine/audio/audio_file_reader.h"
 #include "engine/cli/event_emitter.h"
+#include "engine/common/line_reader.h"
 #include "engine/common/strings.h"
 #include "engine/speakers/enroll_db.h"
 
@@ -95,7 +96,9 @@ SpeakerIdentifierOptions IdentifierOptionsFor(const Options& options) {
 std::vector<DiarizationSegment> ParseSegmentList(std::istream& in) {
   std::vector<DiarizationSegment> segments;
   std::string line;
-  while (std::getline(in, line)) {
+  for (LineStatus status; (status = ReadBoundedLine(in, kMaxSegmentLineBytes, &line)) !=
+                          LineStatus::kEnd;) {
+    if (status == LineStatus::kTooLong) continue;  // no sane turn is that long
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
     const size_t first_tab = line.find('\t');

@@ -3,6 +3,7 @@
 #ifndef DICTACORE_ENGINE_SPEAKERS_SPEAKER_COMMANDS_H_
 #define DICTACORE_ENGINE_SPEAKERS_SPEAKER_COMMANDS_H_
 
+#include <cstddef>
 #include <istream>
 #include <string>
 #include <vector>
@@ -28,8 +29,12 @@ std::string SamplesDirectory(const Options& options);
 // threads (at least 1), provider and threshold.
 SpeakerIdentifierOptions IdentifierOptionsFor(const Options& options);
 
+// Longest segment list line read; longer lines are skipped unread.
+constexpr size_t kMaxSegmentLineBytes = 64 * 1024;
+
 // Segment list lines "start<TAB>end<TAB>label"; lines that do not hold two
-// numbers, a start before the end and a non-empty label are skipped.
+// numbers, a start before the end and a non-empty label are skipped, and so
+// are lines longer than kMaxSegmentLineBytes.
 std::vector<DiarizationSegment> ParseSegmentList(std::istream& in);
 
 // Holds every segment's times to 0 .. `duration_seconds`, so that huge,

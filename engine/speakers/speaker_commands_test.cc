@@ -73,6 +73,17 @@ TEST(ParseSegmentList, AcceptedLinesInFileOrder) {
   EXPECT_EQ(segments[5].speaker, "last");
 }
 
+TEST(ParseSegmentList, OverLongLinesAreSkipped) {
+  const std::string at_limit = "1\t2\t" + std::string(kMaxSegmentLineBytes - 4, 'L');
+  const std::string over = "3\t4\t" + std::string(kMaxSegmentLineBytes, 'M');
+  std::istringstream in(at_limit + "\n" + over + "\n5\t6\tafter\n" + over);
+  const std::vector<DiarizationSegment> segments = ParseSegmentList(in);
+  ASSERT_EQ(segments.size(), 2u);
+  EXPECT_EQ(segments[0].speaker.size(), kMaxSegmentLineBytes - 4);
+  EXPECT_EQ(segments[1].speaker, "after");
+  EXPECT_DOUBLE_EQ(segments[1].start, 5.0);
+}
+
 TEST(ClipSegmentsToRecording, EveryTimeEndsUpInsideTheRecording) {
   const double inf = std::numeric_limits<double>::infinity();
   std::vector<DiarizationSegment> segments = {

@@ -138,5 +138,35 @@ TEST_F(PuncRefineTest, PartialWithoutContentIsNotEmitted) {
   EXPECT_TRUE(events.empty());
 }
 
+// The model failing on a piece of text (here: text that is not UTF-8, which
+// the backend refuses): every path logs the failure in its own words, keeps
+// the text and goes on.
+TEST_F(PuncRefineTest, ModelFailureKeepsTheTextAndSaysSo) {
+  const std::string bad = "hello \xc3(world";
+  const std::string reason = "SherpaOfflinePunctuationAddPunct() failed: text is not valid UTF-8";
+  std::string context = "你好";
+  std::vector<std::string> returned;
+  // Checked as raw lines: an event carrying the malformed text itself would
+  // not parse as JSON.
+  ::testing::internal::CaptureStdout();
+  returned.push_back(RefineTextWithPunc(punc_, &emitter_, bad));
+  returned.push_back(RefineRealtimeTextWithPunc(punc_, &emitter_, bad, true));
+  returned.push_back(RefineRealtimeTextWithPunc(punc_, &emitter_, bad + "。", false));
+  returned.push_back(ApplyRealtimePunc(punc_, &emitter_, bad, &context, 3, true));
+  EmitPunctuatedForPartial(punc_, &emitter_, 7, bad, -1);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(returned, (std::vector<std::string>{bad, bad + "。", bad, bad}));
+  EXPECT_EQ(context, "你好") << "a failed piece leaves the context alone";
+  const std::string refine_failed =
+      nlohmann::json({{"message", "Punctuation refine failed: " + reason}, {"type", "log"}}).dump();
+  const std::string punc_failed =
+      nlohmann::json({{"message", "Punc failed (seg=7): " + reason}, {"type", "log"}}).dump();
+  EXPECT_EQ(out, refine_failed + "\n" + refine_failed + "\n" + refine_failed + "\n" +
+                     refine_failed + "\n" + punc_failed + "\n");
+  // The model is fine for the next text.
+  EXPECT_EQ(RefineTextWithPunc(punc_, &emitter_, "你好世界今天"), "你好世界，今天。");
+}
+
 }  // namespace
 }  // namespace dictacore

@@ -45,6 +45,45 @@ int Utf8CharLen(uint8_t lead) {
   return 1;
 }
 
+bool IsValidUtf8(std::string_view text) {
+  const auto in = [](uint8_t byte, uint8_t low, uint8_t high) {
+    return byte >= low && byte <= high;
+  };
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<uint8_t>(text[i]);
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    // The second byte's range depends on the lead (Unicode table 3-7); the
+    // others are plain continuation bytes.
+    uint8_t low = 0x80;
+    uint8_t high = 0xBF;
+    size_t length = 0;
+    if (in(lead, 0xC2, 0xDF)) {
+      length = 2;
+    } else if (in(lead, 0xE0, 0xEF)) {
+      length = 3;
+      if (lead == 0xE0) low = 0xA0;
+      if (lead == 0xED) high = 0x9F;
+    } else if (in(lead, 0xF0, 0xF4)) {
+      length = 4;
+      if (lead == 0xF0) low = 0x90;
+      if (lead == 0xF4) high = 0x8F;
+    } else {
+      return false;
+    }
+    if (text.size() - i < length) return false;
+    if (!in(static_cast<uint8_t>(text[i + 1]), low, high)) return false;
+    for (size_t k = 2; k < length; ++k) {
+      if (!in(static_cast<uint8_t>(text[i + k]), 0x80, 0xBF)) return false;
+    }
+    i += length;
+  }
+  return true;
+}
+
 bool IsUtf8PuncToken(std::string_view token) {
   for (std::string_view mark : kWidePunct) {
     if (token == mark) return true;

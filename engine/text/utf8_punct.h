@@ -16,6 +16,10 @@ namespace dictacore {
 // bytes and 0xF8..0xFF count as one byte.
 int Utf8CharLen(uint8_t lead);
 
+// True when `text` is well-formed UTF-8: no stray or missing continuation
+// bytes, no overlong forms, no surrogates, nothing above U+10FFFF.
+bool IsValidUtf8(std::string_view text);
+
 // True when `token` is exactly one mark of the wide (CJK and typographic)
 // punctuation table.
 bool IsUtf8PuncToken(std::string_view token);

@@ -26,6 +26,30 @@ TEST(Utf8Stepping, CharLenByLeadByte) {
   EXPECT_EQ(Utf8CharLen(0xFF), 1);
 }
 
+TEST(IsValidUtf8, WellFormedSequencesOnly) {
+  for (const std::string& good :
+       {std::string(), std::string("plain ascii\t\n"), std::string("你好，世界"),
+        std::string("\xc2\x80"), std::string("\xdf\xbf"), std::string("\xe0\xa0\x80"),
+        std::string("\xed\x9f\xbf"), std::string("\xee\x80\x80"),
+        std::string("\xf0\x90\x80\x80"), std::string("\xf4\x8f\xbf\xbf"),
+        std::string("nul\0inside", 11)}) {
+    EXPECT_TRUE(IsValidUtf8(good)) << good;
+  }
+  for (const std::string& bad :
+       {std::string("\x80"), std::string("a\xbf"),         // stray continuation
+        std::string("\xc0\xaf"), std::string("\xc1\xbf"),  // overlong two-byte
+        std::string("\xe0\x9f\xbf"),                       // overlong three-byte
+        std::string("\xf0\x8f\xbf\xbf"),                   // overlong four-byte
+        std::string("\xed\xa0\x80"),                       // surrogate
+        std::string("\xf4\x90\x80\x80"), std::string("\xf5\x80\x80\x80"),  // past U+10FFFF
+        std::string("\xff"), std::string("\xfe"),
+        std::string("\xc3("), std::string("\xe4\xbdZ"),   // missing continuation
+        std::string("你好\xe4\xbd"), std::string("x\xf0"),  // cut off at the end
+        std::string("\xf0\x9f\x98")}) {
+    EXPECT_FALSE(IsValidUtf8(bad)) << ::testing::PrintToString(bad);
+  }
+}
+
 TEST(Utf8Stepping, PrevStartWalksBackOverContinuationBytes) {
   const std::string text = "a你b";  // a at 0, 你 at 1..3, b at 4
   EXPECT_EQ(PrevUtf8Start(text, 0), 0u);

@@ -1,6 +1,7 @@
 // The diarization helper's output: ReadLine over a descriptor holding
 // arbitrary bytes (the reader's 64 KiB line limit is left to the unit tests:
-// one byte per read makes such lines slow to fuzz), each line up to "DONE" collected by HelperResponseTurns,
+// one byte per read makes such lines slow to fuzz), each line up to "DONE" collected by HelperResponseTurns
+// (with a small turn limit, so that answers overflow it),
 // compared with a direct reading of the protocol (carriage returns dropped,
 // start<TAB>end<TAB>label with finite decimal times, labels numbered in order
 // of first appearance, turns sorted by start). The request line built for the
@@ -22,6 +23,8 @@ namespace {
 using dictacore::DiarizationSegment;
 
 constexpr size_t kMaxLine = 65536;
+// Small enough that inputs reach the turn limit of an answer.
+constexpr size_t kMaxTurns = 6;
 
 bool ReadTime(const std::string& field, double* value) {
   return fuzz::ReadTimeField(field, value) && std::isfinite(*value);
@@ -50,10 +53,15 @@ std::vector<std::string> ExpectedLines(const std::string& bytes, bool* broken) {
   return lines;
 }
 
-std::vector<DiarizationSegment> ExpectedTurns(const std::vector<std::string>& lines) {
+// The turns of the answer, sorted; *refused_at is the index of the line that
+// overflows kMaxTurns (lines.size() when none does).
+std::vector<DiarizationSegment> ExpectedTurns(const std::vector<std::string>& lines,
+                                              size_t* refused_at) {
   std::map<std::string, std::string> labels;
   std::vector<DiarizationSegment> turns;
-  for (const std::string& line : lines) {
+  *refused_at = lines.size();
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const std::string& line = lines[i];
     std::string start_field;
     std::string end_field;
     std::string label;
@@ -62,6 +70,10 @@ std::vector<DiarizationSegment> ExpectedTurns(const std::vector<std::string>& li
     if (!fuzz::SplitAtTwoTabs(line, &start_field, &end_field, &label) ||
         !ReadTime(start_field, &start) || !ReadTime(end_field, &end) || !(start < end)) {
       continue;
+    }
+    if (turns.size() == kMaxTurns) {
+      *refused_at = i;
+      break;
     }
     auto it = labels.find(label);
     if (it == labels.end()) {
@@ -106,10 +118,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   bool broken = false;
   const std::vector<std::string> expected = ExpectedLines(bytes, &broken);
-  dictacore::HelperResponseTurns turns;
+  std::vector<std::string> turn_lines = expected;
+  if (!broken) turn_lines.pop_back();
+  size_t refused_at = 0;
+  const std::vector<DiarizationSegment> want = ExpectedTurns(turn_lines, &refused_at);
+
+  dictacore::HelperResponseTurns turns(kMaxTurns);
   std::string line;
   size_t count = 0;
   bool done = false;
+  bool refused = false;
   while (dictacore::ReadLine(stream.fd(), &line)) {
     FUZZ_CHECK(count < expected.size() && line == expected[count]);
     ++count;
@@ -117,15 +135,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       done = true;
       break;
     }
-    turns.AddLine(line);
+    if (!turns.AddLine(line)) {
+      refused = true;
+      break;
+    }
   }
+  if (refused) {
+    // The backend gives up on the exchange at the overflowing line.
+    FUZZ_CHECK(refused_at < turn_lines.size() && count == refused_at + 1);
+    return 0;
+  }
+  FUZZ_CHECK(refused_at == turn_lines.size());
   FUZZ_CHECK(done == !broken);
   FUZZ_CHECK(count == expected.size());
 
-  std::vector<std::string> turn_lines = expected;
-  if (done) turn_lines.pop_back();
   const std::vector<DiarizationSegment> got = turns.TakeSorted();
-  const std::vector<DiarizationSegment> want = ExpectedTurns(turn_lines);
   FUZZ_CHECK(got.size() == want.size());
   for (size_t i = 0; i < got.size(); ++i) {
     FUZZ_CHECK(got[i].start == want[i].start && got[i].end == want[i].end);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "engine/audio/audio_file_reader.h"
 
@@ -41,11 +42,28 @@ std::vector<float> LoadWav(const std::string& path) {
   return samples;
 }
 
-EngineSession::EngineSession(std::vector<std::string> args, bool audio_pipe)
+namespace {
+
+// `spawn` with argv set to the engine program and `args`.
+Subprocess::Config WithEngineArgs(Subprocess::Config spawn, const std::vector<std::string>& args,
+                                  const std::string& program = "") {
+  spawn.argv = args;
+  spawn.argv.insert(spawn.argv.begin(), program.empty() ? BinPath("dictacore") : program);
+  return spawn;
+}
+
+}  // namespace
+
+EngineSession::EngineSession(std::vector<std::string> args, bool audio_pipe,
+                             const std::string& program)
     : process_([&] {
-        args.insert(args.begin(), BinPath("dictacore"));
-        return Subprocess::Config{args, audio_pipe};
+        Subprocess::Config spawn;
+        spawn.audio_pipe = audio_pipe;
+        return WithEngineArgs(std::move(spawn), args, program);
       }()) {}
+
+EngineSession::EngineSession(std::vector<std::string> args, Subprocess::Config spawn)
+    : process_(WithEngineArgs(std::move(spawn), args)) {}
 
 void EngineSession::SendAudio(const std::vector<float>& samples, bool f32, bool realtime,
                               double chunk_seconds) {
@@ -71,6 +89,9 @@ void EngineSession::StartCapture(int seq) {
   if (!WaitForLog("[SESSION-DIAG] cmd=start seq=" + std::to_string(seq) + " ")) {
     throw std::runtime_error("no start line for session " + std::to_string(seq));
   }
+  // A chunk still in the pipe from before may already have opened the
+  // session, its line written between the command's own two lines.
+  if (HasLog("[SESSION-DIAG] first-chunk seq=" + std::to_string(seq) + " ")) return;
   SendAudio(std::vector<float>(1600, 0.0f));
   if (!WaitForLog("[SESSION-DIAG] first-chunk seq=" + std::to_string(seq) + " ")) {
     throw std::runtime_error("no first chunk for session " + std::to_string(seq));
@@ -171,6 +192,18 @@ bool EngineSession::HasLog(const std::string& prefix) const {
   return AnyLogStartsWith(events_, prefix);
 }
 
+std::vector<std::string> EngineSession::CommandLogs() const {
+  std::vector<std::string> logs;
+  bool after_ready = false;
+  for (const Event& e : events_) {
+    if (e["type"] == "ready") after_ready = true;
+    if (after_ready && e["type"] == "log" && e["message"] != "PCM pipe closed") {
+      logs.push_back(e["message"]);
+    }
+  }
+  return logs;
+}
+
 std::vector<Event> EngineRun::OfType(const std::string& type) const {
   return SelectType(events, type);
 }
@@ -178,10 +211,13 @@ std::vector<std::string> EngineRun::Logs() const { return LogMessages(events); }
 bool EngineRun::HasLog(const std::string& prefix) const { return AnyLogStartsWith(events, prefix); }
 
 EngineRun RunEngine(const std::vector<std::string>& args, const std::string& input) {
-  std::vector<std::string> argv = args;
-  argv.insert(argv.begin(), BinPath("dictacore"));
+  return RunEngine(args, Subprocess::Config(), input);
+}
+
+EngineRun RunEngine(const std::vector<std::string>& args, Subprocess::Config spawn,
+                    const std::string& input) {
   EngineRun run;
-  run.result = RunProcess(argv, input);
+  run.result = RunProcess(WithEngineArgs(std::move(spawn), args), input);
   for (const std::string& line : SplitLines(run.result.out)) {
     try {
       Event event = Event::parse(line);

@@ -35,13 +35,20 @@ std::vector<float> LoadWav(const std::string& path);
 
 class EngineSession {
  public:
-  explicit EngineSession(std::vector<std::string> args, bool audio_pipe = true);
+  // `program`: another build of the engine (default: build/bin/dictacore).
+  explicit EngineSession(std::vector<std::string> args, bool audio_pipe = true,
+                         const std::string& program = "");
+  // Spawned as `spawn` says; its argv is replaced by the program and `args`.
+  EngineSession(std::vector<std::string> args, Subprocess::Config spawn);
 
   // Writes audio as fast as the pipe takes it, or paced like a microphone
   // (`realtime`: chunks of `chunk_seconds` at wall-clock speed).
   void SendAudio(const std::vector<float>& samples, bool f32 = false, bool realtime = false,
                  double chunk_seconds = 0.1);
   void SendCommand(const std::string& line);
+  // Raw bytes on standard input (no line feed added); false when the engine
+  // no longer reads it. May run on its own thread while events are read.
+  bool WriteStdin(const std::string& data) { return process_.WriteStdin(data); }
 
   // "start" for session `seq`, then one chunk of silence read on its own, so
   // that no byte of the session is dropped with the bytes pending from before
@@ -54,6 +61,8 @@ class EngineSession {
   bool SendAndSync(const std::vector<float>& audio);
   void CloseStdin() { process_.CloseStdin(); }
   void CloseAudio() { process_.CloseAudio(); }
+  void CloseStdout() { process_.CloseStdout(); }
+  pid_t pid() const { return process_.pid(); }
 
   // Reads events until one matches; nothing when the output ends or the
   // timeout passes. Every event read is kept in events().
@@ -75,6 +84,10 @@ class EngineSession {
   std::vector<Event> OfType(const std::string& type) const;
   std::vector<std::string> Logs() const;
   bool HasLog(const std::string& prefix) const;
+  // Log messages after "ready" without "PCM pipe closed": whether the audio
+  // thread reports the closed pipe depends on whether it was already reading
+  // when the session ended.
+  std::vector<std::string> CommandLogs() const;
 
  private:
   void Keep(const std::string& line);
@@ -96,6 +109,8 @@ struct EngineRun {
   bool HasLog(const std::string& prefix) const;
 };
 EngineRun RunEngine(const std::vector<std::string>& args, const std::string& input = "");
+EngineRun RunEngine(const std::vector<std::string>& args, Subprocess::Config spawn,
+                    const std::string& input = "");
 
 }  // namespace dictacore::testing
 

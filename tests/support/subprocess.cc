@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -63,6 +64,7 @@ Subprocess::Subprocess(const Config& config) {
   const PipePair err = MakePipe();
   PipePair audio;
   if (config.audio_pipe) audio = MakePipe();
+  const int child_audio = config.audio_pipe ? audio.read_end : config.audio_fd;
 
   std::vector<char*> argv;
   std::vector<std::string> args = config.argv;
@@ -75,8 +77,14 @@ Subprocess::Subprocess(const Config& config) {
     MoveFd(in.read_end, 0);
     MoveFd(out.write_end, 1);
     MoveFd(err.write_end, 2);
-    if (config.audio_pipe) MoveFd(audio.read_end, 3);
+    if (child_audio >= 0) MoveFd(child_audio, 3);
     signal(SIGPIPE, SIG_DFL);
+    for (int signal_number : config.ignored_signals) signal(signal_number, SIG_IGN);
+    if (config.file_size_limit >= 0) {
+      const rlimit limit{static_cast<rlim_t>(config.file_size_limit),
+                         static_cast<rlim_t>(config.file_size_limit)};
+      setrlimit(RLIMIT_FSIZE, &limit);
+    }
     execv(argv[0], argv.data());
     _exit(127);
   }
@@ -113,6 +121,7 @@ bool Subprocess::WriteAudio(const void* data, size_t size) {
 
 void Subprocess::CloseStdin() { CloseFd(&stdin_fd_); }
 void Subprocess::CloseAudio() { CloseFd(&audio_fd_); }
+void Subprocess::CloseStdout() { CloseFd(&stdout_fd_); }
 
 bool Subprocess::PumpOutput(int timeout_ms) {
   pollfd fds[2];
@@ -163,18 +172,22 @@ ProcessResult Subprocess::Wait(std::chrono::milliseconds timeout) {
   ProcessResult result;
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   int status = 0;
+  rusage usage{};
   bool exited = false;
   while (!exited) {
     PumpOutput(20);
-    const pid_t done = waitpid(pid_, &status, WNOHANG);
+    const pid_t done = wait4(pid_, &status, WNOHANG, &usage);
     if (done == pid_) {
       exited = true;
     } else if (std::chrono::steady_clock::now() > deadline) {
       kill(pid_, SIGKILL);
-      waitpid(pid_, &status, 0);
+      wait4(pid_, &status, 0, &usage);
       exited = true;
     }
   }
+  result.max_rss_kb = usage.ru_maxrss;
+  result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
   pid_ = -1;
   while (PumpOutput(50)) {
   }
@@ -190,7 +203,14 @@ ProcessResult Subprocess::Wait(std::chrono::milliseconds timeout) {
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,
                          std::chrono::milliseconds timeout) {
-  Subprocess child({argv, false});
+  Subprocess::Config config;
+  config.argv = argv;
+  return RunProcess(config, input, timeout);
+}
+
+ProcessResult RunProcess(const Subprocess::Config& config, const std::string& input,
+                         std::chrono::milliseconds timeout) {
+  Subprocess child(config);
   child.WriteStdin(input);
   child.CloseStdin();
   return child.Wait(timeout);

@@ -17,6 +17,8 @@ struct ProcessResult {
   int term_signal = 0;   // the signal that ended it, 0 when it exited
   std::string out;       // everything written to standard output
   std::string err;       // everything written to standard error
+  long max_rss_kb = 0;   // the child's peak resident set (getrusage ru_maxrss)
+  double cpu_seconds = 0;  // the child's user + system time
 };
 
 class Subprocess {
@@ -24,6 +26,11 @@ class Subprocess {
   struct Config {
     std::vector<std::string> argv;  // argv[0] is the program path
     bool audio_pipe = false;        // give the child a pipe on descriptor 3
+    int audio_fd = -1;              // or hand it this descriptor as 3 (any kind)
+    // Signals the child starts with ignored, as a host may spawn it.
+    std::vector<int> ignored_signals;
+    // The child's file size limit in bytes (RLIMIT_FSIZE), -1 for none.
+    long long file_size_limit = -1;
   };
 
   explicit Subprocess(const Config& config);
@@ -38,6 +45,9 @@ class Subprocess {
   bool WriteAudio(const void* data, size_t size);
   void CloseStdin();
   void CloseAudio();
+  // Closes the reading end of the child's standard output, as a host that
+  // stops listening does. Nothing more of it is read afterwards.
+  void CloseStdout();
 
   // Next complete line of standard output (without the line feed), or nothing
   // when the output ends or the timeout passes first.
@@ -66,6 +76,8 @@ class Subprocess {
 
 // Runs to completion with `input` on standard input (then closed).
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input = "",
+                         std::chrono::milliseconds timeout = std::chrono::seconds(120));
+ProcessResult RunProcess(const Subprocess::Config& config, const std::string& input = "",
                          std::chrono::milliseconds timeout = std::chrono::seconds(120));
 
 // The lines of a text, without their line feeds.

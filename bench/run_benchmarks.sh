@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs the benchmarks on a built tree and prints their figures.
+#   bench/run_benchmarks.sh [BUILD_DIR]        (what `make bench` runs)
+# The dictacore benchmark audio is generated on the first run into
+# BUILD_DIR/bench/audio. Takes about ten minutes: the live figures stream
+# audio in real time.
+set -euo pipefail
+BUILD_DIR=${1:-build}
+BENCH="$BUILD_DIR/bench"
+"$BENCH/file_bench" --runs 5
+echo
+"$BENCH/live_bench" all --reps 3 --sessions 100
+for other in focus_probe_bench chordwatch_bench speakers_bench; do
+  echo
+  echo "== $other"
+  "$BENCH/$other"
+done
