@@ -15,6 +15,7 @@
 #include "engine/common/scoped_temp_dir.h"
 #include "engine/speakers/enroll_db.h"
 #include "engine/speakers/speaker_kit_testing.h"
+#include "tests/support/sanitizers.h"
 
 namespace dictacore {
 namespace {
@@ -126,7 +127,10 @@ TEST(SpeakerIdentifierInit, ToolkitRejectingTheModelIsCaught) {
       dir.Write("pointer.onnx", "oid sha256:4d7a214614ab2935c943f9e0ff69d22e\nsize 26403889\n");
   SpeakerIdentifier identifier;
   std::string error;
-  EXPECT_FALSE(identifier.Init(options, &error));
+  {
+    ::dictacore::testing::ScopedLeakCheckPause toolkit_failure_leaks;
+    EXPECT_FALSE(identifier.Init(options, &error));
+  }
   const std::string prefix = "failed to load speaker embedding model '" + options.model + "': ";
   const std::string suffix =
       " (not a valid .onnx? check it's the real model, not a git-lfs pointer or a truncated "

@@ -14,6 +14,7 @@
 
 #include "engine/common/scoped_temp_dir.h"
 #include "tests/support/engine_session.h"
+#include "tests/support/sanitizers.h"
 
 namespace dictacore {
 namespace {
@@ -259,6 +260,7 @@ std::string LogAfter(const std::vector<std::string>& logs, const std::string& me
 class BrokenModelFile : public ::testing::TestWithParam<Param> {
  protected:
   ScopedTempDir dir_{"broken-model"};
+  testing::ScopedToolkitFailureSuppressions toolkit_failure_leaks_{dir_.File("lsan.supp")};
 };
 
 TEST_P(BrokenModelFile, IsReportedAndTheEngineGoesOn) {
@@ -283,7 +285,7 @@ TEST_P(BrokenModelFile, IsReportedAndTheEngineGoesOn) {
   }
 
   const EngineRun run = RunEngine(args);
-  EXPECT_EQ(run.result.term_signal, 0) << "the engine died";
+  EXPECT_EQ(run.result.term_signal, 0) << "the engine died: " << run.result.err;
   EXPECT_TRUE(run.bad_lines.empty());
   ASSERT_FALSE(run.events.empty());
   if (slot.run == Run::kCommandFails) {
