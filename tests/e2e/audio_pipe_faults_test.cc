@@ -172,6 +172,10 @@ TEST_P(AudioInputEnds, WholeChunksAreKeptAndTheDictationStillDecodes) {
   const std::string tail = c.f32 ? testing::ToF32le(after) : testing::ToS16le(after);
   ASSERT_TRUE(link->Write(head));
   ASSERT_TRUE(engine.WaitForLog("PCM keepalive: received 5.000000s audio"));
+  // The "stop" below comes after the end of the audio, which ends the
+  // session as soon as the command thread is back at the top of its loop:
+  // it must already be waiting for that line.
+  ASSERT_TRUE(engine.WaitUntilReadingCommands());
 
   // Part of a chunk, ending in part of a sample, then the end.
   ASSERT_TRUE(link->Write(tail.substr(0, c.tail_bytes)));

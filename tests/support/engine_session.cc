@@ -3,6 +3,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -80,6 +82,23 @@ void EngineSession::SendAudio(const std::vector<float>& samples, bool f32, bool 
     std::this_thread::sleep_until(start + std::chrono::duration<double>(chunk_seconds * index));
     process_.WriteAudio(bytes.data() + offset, std::min(chunk, bytes.size() - offset));
   }
+}
+
+bool EngineSession::WaitUntilReadingCommands(std::chrono::milliseconds timeout) {
+  const std::string tasks = "/proc/" + std::to_string(pid()) + "/task";
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  do {
+    std::error_code error;
+    for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
+      // "<number> <first argument> ...": read(2) is 0 on x86-64.
+      std::ifstream in(task.path() / "syscall");
+      std::string number;
+      std::string fd;
+      if (in >> number >> fd && number == "0" && fd == "0x0") return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  } while (std::chrono::steady_clock::now() < deadline);
+  return false;
 }
 
 void EngineSession::SendCommand(const std::string& line) { process_.WriteStdin(line + "\n"); }

@@ -64,6 +64,12 @@ class EngineSession {
   void CloseStdout() { process_.CloseStdout(); }
   pid_t pid() const { return process_.pid(); }
 
+  // Waits until one of the engine's threads is blocked reading standard
+  // input (Linux: a thread whose current system call is read on descriptor
+  // 0), i.e. until a command line sent now is sure to be read even if the
+  // session ends first. False on a timeout.
+  bool WaitUntilReadingCommands(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
   // Reads events until one matches; nothing when the output ends or the
   // timeout passes. Every event read is kept in events().
   std::optional<Event> WaitFor(const std::function<bool(const Event&)>& match,
