@@ -289,7 +289,7 @@ def split_text_seeds():
         "zero_middle_weight": seed("ab", [1, 0, 1]),
         "negative_weights": seed("ab", [-1, 0]),
         "single_weight": seed("你好，世界。", [3]),
-        "special_doubles": seed("一二三，四五。六七", [float("nan"), float("inf"), 5e-324, -0.0, 1e308]),
+        "nonfinite_and_extreme_doubles": seed("一二三，四五。六七", [float("nan"), float("inf"), 5e-324, -0.0, 1e308]),
         "empty_text": seed("", [1, 2]),
         "malformed_utf8": seed(b"\xe4\xbd\xa0\xe5\xa5\xbd\xef\xbc\x8c\xff\xc0", [1, 1, 1]),
         "speakers_split": seed("Hello there. How are you?", [4, 4],
