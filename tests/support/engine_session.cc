@@ -88,13 +88,22 @@ bool EngineSession::WaitUntilReadingCommands(std::chrono::milliseconds timeout) 
   const std::string tasks = "/proc/" + std::to_string(pid()) + "/task";
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   do {
+    bool readable = false;
     std::error_code error;
     for (const auto& task : std::filesystem::directory_iterator(tasks, error)) {
       // "<number> <first argument> ...": read(2) is 0 on x86-64.
       std::ifstream in(task.path() / "syscall");
       std::string number;
       std::string fd;
-      if (in >> number >> fd && number == "0" && fd == "0x0") return true;
+      if (!(in >> number)) continue;
+      readable = true;  // "running" for a thread outside any system call
+      if (number == "0" && in >> fd && fd == "0x0") return true;
+    }
+    if (!readable && !error) {
+      // Where system calls cannot be inspected (no ptrace access), a pause
+      // is the best that can be done.
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      return true;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   } while (std::chrono::steady_clock::now() < deadline);

@@ -67,7 +67,8 @@ class EngineSession {
   // Waits until one of the engine's threads is blocked reading standard
   // input (Linux: a thread whose current system call is read on descriptor
   // 0), i.e. until a command line sent now is sure to be read even if the
-  // session ends first. False on a timeout.
+  // session ends first. False on a timeout. Where the threads' system calls
+  // cannot be read, it only pauses a little.
   bool WaitUntilReadingCommands(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
   // Reads events until one matches; nothing when the output ends or the
