@@ -55,6 +55,11 @@ class Platform {
   virtual void CreateCentral(CentralDelegate* delegate) = 0;
   virtual bool HasCentral() const = 0;
 
+  // What lies behind the state last passed to the delegate, in a few words
+  // for people (the adapter in use, or why Bluetooth is unavailable); empty
+  // where the state itself is all the platform knows.
+  virtual std::string DescribeCentralState() const { return std::string(); }
+
   // Scans for peripherals advertising the one service (a text filled by
   // MakeServiceUuid), without duplicate reports.
   virtual void ScanForService(const std::string& uuid_string) = 0;
