@@ -80,9 +80,9 @@ class Platform {
   virtual void Terminate(int status) = 0;
 };
 
-// The platform this program was built for: CoreBluetooth on macOS; elsewhere
-// a system without a central manager, which behaves like a Mac whose
-// Bluetooth is unavailable.
+// The platform this program was built for: CoreBluetooth on macOS, BlueZ on
+// Linux; elsewhere a system without a central manager, which behaves like a
+// Mac whose Bluetooth is unavailable.
 std::unique_ptr<Platform> MakeSystemPlatform();
 
 }  // namespace beaconsweep
