@@ -12,6 +12,7 @@ APT_PACKAGES=(
   python3-onnx python3-numpy
   espeak-ng sox
   clang libclang-rt-14-dev valgrind
+  libglib2.0-dev libglib2.0-bin dbus-daemon python3-dbusmock
 )
 
 missing=()

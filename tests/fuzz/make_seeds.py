@@ -322,6 +322,7 @@ def scan_args_seeds():
         "uuids": args("--service", "0000180d-0000-1000-8000-00805f9b34fb", "--service", "0000180D",
                       "--service", "6E400001-B5A3-F393-E0A9-E50E24DCCA9E", "--service", "12345678",
                       "--service", "xyz1"),
+        "verbose": args("--verbose", "--name-prefix", "--verbose", "--service", "180D", "--verbose"),
     }
 
 

@@ -1,7 +1,8 @@
 // beaconsweep's arguments: ParseScanArguments over arbitrary argument vectors
 // (the input split at NUL bytes). The result must agree with a plain reading
-// of the option pairs; the integer reader must agree with strtoll on strict
-// decimal text; UUID canonical forms must be stable.
+// of the option pairs and the lone "--verbose"; the integer reader must agree
+// with strtoll on strict decimal text; UUID canonical and full forms must be
+// stable.
 #include <cerrno>
 #include <cstdlib>
 #include <optional>
@@ -36,6 +37,11 @@ void CheckUuid(const std::string& text) {
   FUZZ_CHECK(beaconsweep::CanonicalBluetoothUuid(canonical, &again));
   FUZZ_CHECK(again == canonical);
   FUZZ_CHECK(beaconsweep::CanonicalBluetoothUuid(text, nullptr));
+  // The full form names the same UUID.
+  const std::string full = beaconsweep::FullBluetoothUuid(text);
+  FUZZ_CHECK(full.size() == 36);
+  FUZZ_CHECK(beaconsweep::CanonicalBluetoothUuid(full, &again));
+  FUZZ_CHECK(again == canonical);
 }
 
 }  // namespace
@@ -47,7 +53,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::optional<std::string> service;
   int64_t timeout = beaconsweep::kDefaultTimeoutMilliseconds;
   std::vector<std::string> prefixes;
-  for (size_t i = 0; i + 1 < args.size();) {
+  bool verbose = false;
+  for (size_t i = 0; i < args.size();) {
+    if (args[i] == "--verbose") {
+      verbose = true;
+      ++i;
+      continue;
+    }
+    if (i + 1 == args.size()) break;
     if (args[i] == "--service") {
       service = args[i + 1];
     } else if (args[i] == "--timeout-ms") {
@@ -63,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(options.service_text == service);
   FUZZ_CHECK(options.timeout_milliseconds == (timeout < 1 ? 1 : timeout));
   FUZZ_CHECK(options.name_prefixes == prefixes);
+  FUZZ_CHECK(options.verbose == verbose);
 
   for (const std::string& arg : args) {
     FUZZ_CHECK(beaconsweep::ParseDecimalInteger(arg) == ReadInteger(arg));

@@ -5,7 +5,7 @@
 // sockets) and ended by its PID, so tests can run side by side and leave
 // nothing behind.
 
-const { spawn } = require('node:child_process');
+const { execFile, spawn } = require('node:child_process');
 const fs = require('node:fs');
 const os = require('node:os');
 const path = require('node:path');
@@ -141,6 +141,80 @@ async function startDbus({ configFile = null, env = process.env } = {}) {
   return server;
 }
 
+// One method call with the gdbus tool on the bus at `address`; `args` are
+// GVariant texts ("'hci0'", "{'RSSI': <-60>}"). Resolves with the reply as
+// gdbus prints it; rejects with the error it reports.
+function gdbusCall(address, { dest, path: objectPath, method, args = [] }) {
+  return new Promise((resolve, reject) => {
+    execFile('gdbus', ['call', '--address', address, '--dest', dest, '--object-path', objectPath,
+      '--method', method, '--timeout', String(START_TIMEOUT_MS / 1000), ...args],
+    { env: cleanEnv() }, (err, stdout, stderr) => {
+      if (err) reject(new Error(`gdbus call ${method}: ${stderr.trim() || err.message}`));
+      else resolve(stdout.trim());
+    });
+  });
+}
+
+// A python-dbusmock server running `template` (a file path or a stock
+// template name) with `parameters`, on the bus at `address` as both its
+// system and its session bus. It claims `busName` before its template has
+// loaded; it is ready once GetManagedObjects at `objectManager` has answered
+// (pass null for templates without one). Resolves with a Server whose `log`
+// holds what the mock has logged (a line per method call and signal) and
+// whose waitForLog(regex) resolves once a logged line matches.
+async function startDbusmock({ address, template, parameters = {}, busName,
+  objectManager = '/', env = process.env }) {
+  const child = spawn('/usr/bin/python3', ['-m', 'dbusmock', '--template', template,
+    '--parameters', JSON.stringify(parameters)], {
+    env: { ...cleanEnv(env), DBUS_SYSTEM_BUS_ADDRESS: address, DBUS_SESSION_BUS_ADDRESS: address },
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  const server = new Server('dbusmock', child, null);
+  let stderr = '';
+  child.stderr.on('data', (chunk) => { stderr += chunk.toString('utf8'); });
+  server.log = '';
+  const waiters = new Set();
+  child.stdout.on('data', (chunk) => {
+    server.log += chunk.toString('utf8');
+    for (const waiter of waiters) waiter();
+  });
+  server.waitForLog = (pattern) => new Promise((resolve, reject) => {
+    const check = () => {
+      if (!pattern.test(server.log)) return;
+      waiters.delete(check);
+      clearTimeout(timer);
+      resolve();
+    };
+    const timer = setTimeout(() => {
+      waiters.delete(check);
+      reject(new Error(`dbusmock: nothing logged matched ${pattern} in ${START_TIMEOUT_MS} ms`));
+    }, START_TIMEOUT_MS);
+    waiters.add(check);
+    check();
+  });
+  const died = server.exited.then(() => {
+    throw new Error(`dbusmock: exited before it was ready\n${stderr}`);
+  });
+  try {
+    await Promise.race([died, (async () => {
+      await new Promise((resolve, reject) => {
+        execFile('gdbus', ['wait', '--address', address, '--timeout',
+          String(START_TIMEOUT_MS / 1000), busName], { env: cleanEnv() },
+        (err) => (err ? reject(new Error(`dbusmock: ${busName} did not appear`)) : resolve()));
+      });
+      if (objectManager) {
+        await gdbusCall(address, { dest: busName, path: objectManager,
+          method: 'org.freedesktop.DBus.ObjectManager.GetManagedObjects' });
+      }
+    })()]);
+  } catch (err) {
+    await server.stop();
+    throw err;
+  }
+  died.catch(() => {});
+  return server;
+}
+
 // Stops servers in reverse order of start, whatever fails.
 async function stopAll(servers) {
   for (const server of [...servers].reverse()) {
@@ -148,4 +222,6 @@ async function stopAll(servers) {
   }
 }
 
-module.exports = { startXvfb, startDbus, stopAll, Server, makeRuntimeDir, cleanEnv };
+module.exports = {
+  startXvfb, startDbus, startDbusmock, gdbusCall, stopAll, Server, makeRuntimeDir, cleanEnv,
+};

@@ -1,6 +1,6 @@
-// The built programs run as real processes: the shipped beaconsweep (no
-// central manager on this system) and its test build replaying a scripted
-// central manager. Checks the bytes on both output streams, the exit status
+// The built programs run as real processes: the shipped beaconsweep (given a
+// system bus that does not exist, so without Bluetooth) and its test build
+// replaying a scripted central manager. Checks the bytes on both output streams, the exit status
 // and when the process ends, counted from the moment it was started.
 #include <fcntl.h>
 #include <poll.h>
@@ -60,8 +60,15 @@ ProcessResult RunProgram(const std::string& program, const Args& args,
   for (std::string& arg : argv_text) argv.push_back(arg.data());
   argv.push_back(nullptr);
   std::vector<std::string> env_text;
-  for (char** e = environ; *e != nullptr; ++e) env_text.emplace_back(*e);
+  // Where the shipped program looks for BlueZ: nowhere, so that the Bluetooth
+  // of the machine running the tests never enters the results.
+  const std::string bus_variable = "DBUS_SYSTEM_BUS_ADDRESS=";
+  for (char** e = environ; *e != nullptr; ++e) {
+    if (std::string(*e).rfind(bus_variable, 0) != 0) env_text.emplace_back(*e);
+  }
   if (!script_path.empty()) env_text.push_back("BEACONSWEEP_REPLAY_SCRIPT=" + script_path);
+  env_text.push_back(bus_variable + "unix:path=" + ::testing::TempDir() +
+                     "beaconsweep-no-system-bus");
   std::vector<char*> envp;
   for (std::string& entry : env_text) envp.push_back(entry.data());
   envp.push_back(nullptr);

@@ -1,10 +1,9 @@
 #include "tools/ble-scan/loop_platform.h"
 
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <utility>
+
+#include "tools/ble-scan/standard_output.h"
 
 namespace beaconsweep {
 
@@ -18,13 +17,7 @@ int LoopPlatform::RunMainLoop() {
 }
 
 void LoopPlatform::WriteStandardOutput(const std::string& bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = ::write(STDOUT_FILENO, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return;  // nobody is reading any more; nothing to report to
-    done += static_cast<size_t>(n);
-  }
+  WriteAllToStandardOutput(bytes);
 }
 
 void LoopPlatform::Terminate(int status) { std::exit(status); }

@@ -55,6 +55,11 @@ class Platform {
   virtual void CreateCentral(CentralDelegate* delegate) = 0;
   virtual bool HasCentral() const = 0;
 
+  // What lies behind the state last passed to the delegate, in a few words
+  // for people (the adapter in use, or why Bluetooth is unavailable); empty
+  // where the state itself is all the platform knows.
+  virtual std::string DescribeCentralState() const { return std::string(); }
+
   // Scans for peripherals advertising the one service (a text filled by
   // MakeServiceUuid), without duplicate reports.
   virtual void ScanForService(const std::string& uuid_string) = 0;
@@ -75,9 +80,9 @@ class Platform {
   virtual void Terminate(int status) = 0;
 };
 
-// The platform this program was built for: CoreBluetooth on macOS; elsewhere
-// a system without a central manager, which behaves like a Mac whose
-// Bluetooth is unavailable.
+// The platform this program was built for: CoreBluetooth on macOS, BlueZ on
+// Linux; elsewhere a system without a central manager, which behaves like a
+// Mac whose Bluetooth is unavailable.
 std::unique_ptr<Platform> MakeSystemPlatform();
 
 }  // namespace beaconsweep

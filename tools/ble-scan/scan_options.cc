@@ -9,9 +9,18 @@ namespace beaconsweep {
 ScanOptions ParseScanArguments(const std::vector<std::string>& args) {
   ScanOptions options;
   size_t i = 0;
-  // `i + 1 < size` keeps the last argument from ever being read as a flag.
-  while (i + 1 < args.size()) {
+  while (i < args.size()) {
     const std::string& flag = args[i];
+    // Takes no value: stepped over by one, like an unknown argument, so the
+    // rest of the parse is the same with or without it; as the last
+    // argument it still counts.
+    if (flag == "--verbose") {
+      options.verbose = true;
+      ++i;
+      continue;
+    }
+    // The last argument is never read as a flag that takes a value.
+    if (i + 1 == args.size()) break;
     const std::string& value = args[i + 1];
     if (flag == "--service") {
       options.service_text = value;
@@ -56,6 +65,8 @@ std::optional<int64_t> ParseDecimalInteger(const std::string& text) {
 
 namespace {
 
+constexpr char kBaseSuffix[] = "-0000-1000-8000-00805F9B34FB";
+
 bool IsHexRun(const std::string& text, size_t begin, size_t count) {
   if (begin + count > text.size()) return false;
   return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(begin),
@@ -76,7 +87,6 @@ std::string Shorten32(const std::string& hex8) {
 }  // namespace
 
 bool CanonicalBluetoothUuid(const std::string& text, std::string* canonical) {
-  static constexpr char kBaseSuffix[] = "-0000-1000-8000-00805F9B34FB";
   std::string result;
   if (text.size() == 4 && IsHexRun(text, 0, 4)) {
     result = Upper(text);
@@ -95,6 +105,15 @@ bool CanonicalBluetoothUuid(const std::string& text, std::string* canonical) {
   }
   if (canonical != nullptr) *canonical = result;
   return true;
+}
+
+std::string FullBluetoothUuid(const std::string& text) {
+  std::string full;
+  if (!CanonicalBluetoothUuid(text, &full)) return std::string();
+  if (full.size() == 4) full.insert(0, "0000");
+  if (full.size() == 8) full += kBaseSuffix;
+  for (char& c : full) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return full;
 }
 
 }  // namespace beaconsweep

@@ -18,12 +18,16 @@ struct ScanOptions {
   std::optional<std::string> service_text;
   int64_t timeout_milliseconds = kDefaultTimeoutMilliseconds;  // at least 1
   std::vector<std::string> name_prefixes;                      // in order given
+  bool verbose = false;  // one line on stderr for each Bluetooth state met
 };
 
 // Parses the arguments without the program name. A last argument is never
-// consumed as a flag (a trailing "--service" or lone word has no effect),
+// consumed as a value (a trailing "--service" or lone word has no effect),
 // unknown arguments are skipped, the last valid "--timeout-ms" wins and the
-// result is raised to at least 1 ms. Never fails.
+// result is raised to at least 1 ms. "--verbose" takes no value: wherever an
+// unknown argument would be skipped, it is recognised and skipped the same
+// way, the last argument included, so it changes nothing else in the parse;
+// as the value of another option it stays that value. Never fails.
 ScanOptions ParseScanArguments(const std::vector<std::string>& args);
 
 // A decimal integer the way the platform's integer parser reads one: an
@@ -37,6 +41,11 @@ std::optional<int64_t> ParseDecimalInteger(const std::string& text);
 // UUID built on the Bluetooth base UUID, and a 32-bit one whose upper half is
 // zero, come back in their shorter forms. False when the text is none of these.
 bool CanonicalBluetoothUuid(const std::string& text, std::string* canonical);
+
+// The full 128-bit form, in lower case, of a text CanonicalBluetoothUuid
+// accepts: 16-bit and 32-bit UUIDs are placed in the Bluetooth base UUID.
+// Empty when the text is not such a UUID.
+std::string FullBluetoothUuid(const std::string& text);
 
 }  // namespace beaconsweep
 

@@ -16,6 +16,7 @@ TEST(ParseScanArgumentsTest, DefaultsWithoutArguments) {
   EXPECT_FALSE(options.service_text.has_value());
   EXPECT_EQ(options.timeout_milliseconds, 2000);
   EXPECT_TRUE(options.name_prefixes.empty());
+  EXPECT_FALSE(options.verbose);
 }
 
 TEST(ParseScanArgumentsTest, ReadsEveryOptionPair) {
@@ -55,6 +56,23 @@ TEST(ParseScanArgumentsTest, UnknownArgumentsAreSkippedOneAtATime) {
   EXPECT_EQ(options.timeout_milliseconds, 40);
   // Skipping by one re-aligns on the next flag; skipping by two would eat it.
   EXPECT_EQ(ParseScanArguments({"--name", "--service", "180D"}).service_text, "180D");
+}
+
+TEST(ParseScanArgumentsTest, VerboseTakesNoValueAndCountsAnywhereAFlagIsRead) {
+  for (const Args& args :
+       std::vector<Args>{{"--verbose", "--service", "180D", "--timeout-ms", "40"},
+                         {"--service", "180D", "--verbose", "--timeout-ms", "40"},
+                         {"--service", "180D", "--timeout-ms", "40", "--verbose"}}) {
+    const ScanOptions options = ParseScanArguments(args);
+    EXPECT_TRUE(options.verbose);
+    EXPECT_EQ(options.service_text, "180D");
+    EXPECT_EQ(options.timeout_milliseconds, 40);
+  }
+  // As the value of another option it is that value.
+  const ScanOptions options = ParseScanArguments({"--name-prefix", "--verbose", "--service", "1"});
+  EXPECT_FALSE(options.verbose);
+  EXPECT_EQ(options.name_prefixes, (Args{"--verbose"}));
+  EXPECT_EQ(options.service_text, "1");
 }
 
 TEST(ParseScanArgumentsTest, TimeoutIsRaisedToOneMillisecond) {
@@ -122,6 +140,16 @@ TEST(CanonicalBluetoothUuidTest, RejectsOtherShapes) {
     EXPECT_FALSE(CanonicalBluetoothUuid(text, &canonical)) << text;
     EXPECT_EQ(canonical, "untouched");
   }
+}
+
+TEST(FullBluetoothUuidTest, PlacesShortFormsInTheBaseUuidInLowerCase) {
+  EXPECT_EQ(FullBluetoothUuid("180D"), "0000180d-0000-1000-8000-00805f9b34fb");
+  EXPECT_EQ(FullBluetoothUuid("1234abcd"), "1234abcd-0000-1000-8000-00805f9b34fb");
+  EXPECT_EQ(FullBluetoothUuid("0000180D-0000-1000-8000-00805F9B34FB"),
+            "0000180d-0000-1000-8000-00805f9b34fb");
+  EXPECT_EQ(FullBluetoothUuid("68753A44-4D6F-1226-9C60-0050E4C00067"),
+            "68753a44-4d6f-1226-9c60-0050e4c00067");
+  EXPECT_EQ(FullBluetoothUuid("0x180D"), "");
 }
 
 }  // namespace

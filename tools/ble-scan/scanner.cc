@@ -21,8 +21,28 @@ bool NamePassesPrefixes(const std::string& name, const std::vector<std::string>&
   });
 }
 
-Scanner::Scanner(ScanOptions options, std::string service_uuid, Platform* platform)
-    : options_(std::move(options)), service_uuid_(std::move(service_uuid)), platform_(platform) {}
+namespace {
+
+const char* StateWords(CentralState state) {
+  switch (state) {
+    case CentralState::kResetting: return "resetting";
+    case CentralState::kUnsupported: return "unavailable";
+    case CentralState::kUnauthorized: return "not authorized";
+    case CentralState::kPoweredOff: return "powered off";
+    case CentralState::kPoweredOn: return "powered on";
+    case CentralState::kUnknown: break;
+  }
+  return "state unknown";
+}
+
+}  // namespace
+
+Scanner::Scanner(ScanOptions options, std::string service_uuid, Platform* platform,
+                 std::ostream* state_report)
+    : options_(std::move(options)),
+      service_uuid_(std::move(service_uuid)),
+      platform_(platform),
+      state_report_(state_report) {}
 
 void Scanner::Start() {
   platform_->CreateCentral(this);
@@ -33,6 +53,7 @@ void Scanner::Start() {
 }
 
 void Scanner::OnStateChange(CentralState state) {
+  if (state_report_ != nullptr) ReportState(state);
   if (state != CentralState::kPoweredOn || has_started_) return;
   has_started_ = true;
   platform_->ScanForService(service_uuid_);
@@ -48,6 +69,16 @@ void Scanner::OnDiscovery(const Discovery& discovery) {
   if (!EncodeScannedDevice(device, &json)) return;
   platform_->WriteStandardOutput(json);
   platform_->WriteStandardOutput("\n");
+}
+
+void Scanner::ReportState(CentralState state) {
+  std::string line = "beaconsweep: Bluetooth ";
+  line += StateWords(state);
+  const std::string detail = platform_->DescribeCentralState();
+  if (!detail.empty()) line += ": " + detail;
+  line += '\n';
+  // One write per line, so that a reader never sees half of one.
+  *state_report_ << line << std::flush;
 }
 
 void Scanner::Finish() {
@@ -69,7 +100,9 @@ int RunBeaconsweep(const std::vector<std::string>& args, Platform& platform, std
   }
   // Held for the whole run; on a real system the process ends inside the
   // main loop, with the scanner still alive.
-  auto scanner = std::make_shared<Scanner>(std::move(options), std::move(service_uuid), &platform);
+  std::ostream* state_report = options.verbose ? &err : nullptr;
+  auto scanner = std::make_shared<Scanner>(std::move(options), std::move(service_uuid), &platform,
+                                           state_report);
   scanner->Start();
   return platform.RunMainLoop();
 }

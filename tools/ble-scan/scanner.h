@@ -29,8 +29,10 @@ bool NamePassesPrefixes(const std::string& name, const std::vector<std::string>&
 class Scanner : public CentralDelegate, public std::enable_shared_from_this<Scanner> {
  public:
   // `service_uuid` is the platform's text of the service to scan for;
-  // `platform` outlives the scanner.
-  Scanner(ScanOptions options, std::string service_uuid, Platform* platform);
+  // `platform` outlives the scanner. With a `state_report` stream, every
+  // state change of the central is written there as one line.
+  Scanner(ScanOptions options, std::string service_uuid, Platform* platform,
+          std::ostream* state_report = nullptr);
 
   // Creates the central manager and schedules the deadline. The deadline
   // callback holds only a weak reference: it does nothing once the scanner
@@ -47,9 +49,12 @@ class Scanner : public CentralDelegate, public std::enable_shared_from_this<Scan
   bool has_started() const { return has_started_; }
 
  private:
+  void ReportState(CentralState state);
+
   ScanOptions options_;
   std::string service_uuid_;
   Platform* platform_;
+  std::ostream* state_report_;
   bool has_started_ = false;
   std::unordered_set<std::string> found_ids_;  // reported once per process
 };
@@ -57,7 +62,8 @@ class Scanner : public CentralDelegate, public std::enable_shared_from_this<Scan
 // The whole program over `platform`, given the arguments without the program
 // name. A missing or invalid "--service" gets one line on `err` and
 // kUsageExitStatus before anything is created; otherwise the scanner runs
-// until the platform's main loop ends.
+// until the platform's main loop ends, reporting states on `err` only with
+// "--verbose".
 int RunBeaconsweep(const std::vector<std::string>& args, Platform& platform, std::ostream& err);
 
 }  // namespace beaconsweep

@@ -181,6 +181,18 @@ TEST(ScannerTest, UnavailableBluetoothMeansNoOutputAndExitZeroAtTheDeadline) {
   }
 }
 
+TEST(ScannerTest, VerboseWritesOneLineForEachStateMet) {
+  const ScanRun run =
+      RunScanner(WithService({"--timeout-ms", "300", "--verbose"}),
+                 {State(0, CentralState::kUnsupported), State(5, CentralState::kPoweredOff),
+                  PowerOn(10), Seen(20, kIdA, "x")});
+  EXPECT_EQ(run.err,
+            "beaconsweep: Bluetooth unavailable\nbeaconsweep: Bluetooth powered off\n"
+            "beaconsweep: Bluetooth powered on\n");
+  EXPECT_EQ(run.platform->output(), Line(kIdA, "x"));
+  EXPECT_EQ(run.status, 0);
+}
+
 TEST(ScannerTest, DeadlineCountsFromStartUpNotFromScanStart) {
   const ScanRun run = RunScanner(WithService({"--timeout-ms", "1000"}),
                              {PowerOn(700), Seen(900, kIdA, "In time"), Seen(1200, kIdB, "Late")});
