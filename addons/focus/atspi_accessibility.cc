@@ -115,9 +115,9 @@ bool NameHasOwner(DBusConnection* session, const char* name) {
 }
 
 std::optional<std::string> GetA11yBusAddress(DBusConnection* session) {
-  const Message reply = Call(
-      session,
-      Message(dbus_message_new_method_call(kA11yBusName, kA11yBusPath, "org.a11y.Bus", "GetAddress")));
+  Message call(
+      dbus_message_new_method_call(kA11yBusName, kA11yBusPath, "org.a11y.Bus", "GetAddress"));
+  const Message reply = Call(session, std::move(call));
   const char* address = nullptr;
   if (reply == nullptr || !dbus_message_get_args(reply.get(), nullptr, DBUS_TYPE_STRING, &address,
                                                  DBUS_TYPE_INVALID)) {
@@ -213,6 +213,11 @@ struct GObjectUnref {
 };
 template <typename T>
 using GRef = std::unique_ptr<T, GObjectUnref>;
+
+// A reference of one's own to an object someone else holds.
+GRef<AtspiAccessible> Share(AtspiAccessible* object) {
+  return GRef<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(object)));
+}
 
 // How one call went.
 enum class CallResult {
@@ -322,8 +327,9 @@ std::string MacRole(AtspiRole role, AtspiStateSet* states) {
 
 bool IsTopLevelRole(AtspiRole role) { return MacRole(role, nullptr) == "AXWindow"; }
 
-ElementRef MakeElement(SessionRef session, GRef<AtspiAccessible> object,
-                       GRef<AtspiAccessible> active_window = nullptr);
+// An attribute value referring to `object`, as an element of the probe.
+AttributeValue ElementOf(const SessionRef& session, GRef<AtspiAccessible> object,
+                         GRef<AtspiAccessible> active_window = nullptr);
 
 // Plain calls shared by the elements and the searches, each through the
 // probe's session.
@@ -436,9 +442,7 @@ class FocusSearch {
   GRef<AtspiAccessible> Walk(AtspiAccessible* object, int depth) {
     if (visited_ >= kMaxVisitedElements || depth > kMaxElementDepth) return nullptr;
     ++visited_;
-    if (calls_.HasState(object, ATSPI_STATE_FOCUSED)) {
-      return GRef<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(object)));
-    }
+    if (calls_.HasState(object, ATSPI_STATE_FOCUSED)) return Share(object);
     int count = 0;
     if (calls_.ChildCount(object, &count) != CallResult::kOk) return nullptr;
     for (int i = 0; i < std::min(count, kMaxVisitedElements); ++i) {
@@ -460,6 +464,22 @@ struct ActiveWindow {
   GRef<AtspiAccessible> window;
 };
 
+// The application's top-level window (frame, dialog, ...) that has the active
+// state; null when none has.
+GRef<AtspiAccessible> ActiveWindowOf(const Calls& calls, AtspiAccessible* application) {
+  int windows = 0;
+  if (calls.ChildCount(application, &windows) != CallResult::kOk) return nullptr;
+  for (int w = 0; w < std::min(windows, kMaxVisitedElements); ++w) {
+    GRef<AtspiAccessible> window;
+    if (calls.Child(application, w, &window) != CallResult::kOk || window == nullptr) continue;
+    if (!calls.HasState(window.get(), ATSPI_STATE_ACTIVE)) continue;
+    AtspiRole role = ATSPI_ROLE_INVALID;
+    if (calls.Role(window.get(), &role) != CallResult::kOk || !IsTopLevelRole(role)) continue;
+    return window;
+  }
+  return nullptr;
+}
+
 ActiveWindow FindActiveWindow(const Calls& calls) {
   ActiveWindow active;
   GRef<AtspiAccessible> desktop(atspi_get_desktop(0));
@@ -469,23 +489,14 @@ ActiveWindow FindActiveWindow(const Calls& calls) {
   }
   for (int a = 0; a < std::min(applications, kMaxVisitedElements); ++a) {
     GRef<AtspiAccessible> application;
-    int windows = 0;
-    if (calls.Child(desktop.get(), a, &application) != CallResult::kOk || application == nullptr ||
-        calls.ChildCount(application.get(), &windows) != CallResult::kOk) {
+    if (calls.Child(desktop.get(), a, &application) != CallResult::kOk || application == nullptr) {
       continue;
     }
-    for (int w = 0; w < std::min(windows, kMaxVisitedElements); ++w) {
-      GRef<AtspiAccessible> window;
-      if (calls.Child(application.get(), w, &window) != CallResult::kOk || window == nullptr) {
-        continue;
-      }
-      if (!calls.HasState(window.get(), ATSPI_STATE_ACTIVE)) continue;
-      AtspiRole role = ATSPI_ROLE_INVALID;
-      if (calls.Role(window.get(), &role) != CallResult::kOk || !IsTopLevelRole(role)) continue;
-      active.application = std::move(application);
-      active.window = std::move(window);
-      return active;
-    }
+    GRef<AtspiAccessible> window = ActiveWindowOf(calls, application.get());
+    if (window == nullptr) continue;
+    active.application = std::move(application);
+    active.window = std::move(window);
+    return active;
   }
   return active;
 }
@@ -506,24 +517,20 @@ class SystemWideElement : public Element {
     if (attribute == "AXFocusedApplication") {
       const ActiveWindow& active = Active();
       if (active.application == nullptr) return Failure(kErrorNoValue);
-      return Answer(AttributeValue::ElementValue(MakeElement(
-          calls_.session(), Ref(active.application.get()), Ref(active.window.get()))));
+      return Answer(ElementOf(calls_.session(), Share(active.application.get()),
+                              Share(active.window.get())));
     }
     if (attribute == "AXFocusedUIElement") {
       const ActiveWindow& active = Active();
       if (active.window == nullptr) return Failure(kErrorNoValue);
       GRef<AtspiAccessible> focused = FocusSearch(calls_).Find(active.window.get());
       if (focused == nullptr) return Failure(kErrorNoValue);
-      return Answer(AttributeValue::ElementValue(MakeElement(calls_.session(), std::move(focused))));
+      return Answer(ElementOf(calls_.session(), std::move(focused)));
     }
     return Failure(kErrorAttributeUnsupported);
   }
 
  private:
-  static GRef<AtspiAccessible> Ref(AtspiAccessible* object) {
-    return GRef<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(object)));
-  }
-
   // Looked for once per probe.
   const ActiveWindow& Active() const {
     if (!searched_) {
@@ -606,7 +613,8 @@ class AtspiElement : public Element {
     // A password is never read, whatever the toolkit would hand out.
     if (role == ATSPI_ROLE_PASSWORD_TEXT) return Failure(kErrorNoValue);
     GRef<AtspiText> text;
-    if (const CallResult result = calls_.Interface(object(), atspi_accessible_get_text_iface, &text);
+    if (const CallResult result =
+            calls_.Interface(object(), atspi_accessible_get_text_iface, &text);
         result != CallResult::kOk) {
       return Failure(ErrorFor(result));
     }
@@ -668,7 +676,7 @@ class AtspiElement : public Element {
         return Failure(kErrorCannotComplete);
       }
       if (child == nullptr) continue;
-      children.push_back(AttributeValue::ElementValue(MakeElement(calls_.session(), std::move(child))));
+      children.push_back(ElementOf(calls_.session(), std::move(child)));
     }
     return Answer(AttributeValue::Array(std::move(children)));
   }
@@ -678,32 +686,24 @@ class AtspiElement : public Element {
     if (const CallResult result = calls_.States(object(), &states); result != CallResult::kOk) {
       return Failure(ErrorFor(result));
     }
-    return Answer(AttributeValue::Boolean(atspi_state_set_contains(states.get(), ATSPI_STATE_EDITABLE)));
+    return Answer(
+        AttributeValue::Boolean(atspi_state_set_contains(states.get(), ATSPI_STATE_EDITABLE)));
   }
 
   // An application's active frame or dialog.
   AttributeResult FocusedWindowAttribute() const {
-    if (active_window_ != nullptr) {
-      return Answer(AttributeValue::ElementValue(MakeElement(
-          calls_.session(),
-          GRef<AtspiAccessible>(static_cast<AtspiAccessible*>(g_object_ref(active_window_.get()))))));
+    GRef<AtspiAccessible> window =
+        active_window_ != nullptr ? Share(active_window_.get()) : nullptr;
+    if (window == nullptr) {
+      AtspiRole role = ATSPI_ROLE_INVALID;
+      if (const CallResult result = Role(&role); result != CallResult::kOk) {
+        return Failure(ErrorFor(result));
+      }
+      if (role != ATSPI_ROLE_APPLICATION) return Failure(kErrorAttributeUnsupported);
+      window = ActiveWindowOf(calls_, object());
     }
-    AtspiRole role = ATSPI_ROLE_INVALID;
-    if (const CallResult result = Role(&role); result != CallResult::kOk) {
-      return Failure(ErrorFor(result));
-    }
-    if (role != ATSPI_ROLE_APPLICATION) return Failure(kErrorAttributeUnsupported);
-    int count = 0;
-    if (const CallResult result = calls_.ChildCount(object(), &count); result != CallResult::kOk) {
-      return Failure(ErrorFor(result));
-    }
-    for (int i = 0; i < std::min(count, kMaxVisitedElements); ++i) {
-      GRef<AtspiAccessible> window;
-      if (calls_.Child(object(), i, &window) != CallResult::kOk || window == nullptr) continue;
-      if (!calls_.HasState(window.get(), ATSPI_STATE_ACTIVE)) continue;
-      return Answer(AttributeValue::ElementValue(MakeElement(calls_.session(), std::move(window))));
-    }
-    return Failure(kErrorNoValue);
+    if (window == nullptr) return Failure(kErrorNoValue);
+    return Answer(ElementOf(calls_.session(), std::move(window)));
   }
 
   Calls calls_;
@@ -713,10 +713,10 @@ class AtspiElement : public Element {
   mutable AtspiRole role_ = ATSPI_ROLE_INVALID;
 };
 
-ElementRef MakeElement(SessionRef session, GRef<AtspiAccessible> object,
-                       GRef<AtspiAccessible> active_window) {
-  return std::make_shared<AtspiElement>(std::move(session), std::move(object),
-                                        std::move(active_window));
+AttributeValue ElementOf(const SessionRef& session, GRef<AtspiAccessible> object,
+                         GRef<AtspiAccessible> active_window) {
+  return AttributeValue::ElementValue(
+      std::make_shared<AtspiElement>(session, std::move(object), std::move(active_window)));
 }
 
 }  // namespace
