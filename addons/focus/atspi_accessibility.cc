@@ -193,15 +193,20 @@ BusStatus CheckAccessibilityBus() {
   return status;
 }
 
-// Starts libatspi once the bus is known to be there. A failed start leaves
-// libatspi unusable for the life of the process (it would end the process at
-// the next call), so it is never called again.
+// libatspi's start-up state in this process. A failed start leaves libatspi
+// unusable for the life of the process (it would end the process at the next
+// call), so after one libatspi is never called again.
+enum class LibatspiState { kNotStarted, kStarted, kBroken };
+LibatspiState libatspi_state = LibatspiState::kNotStarted;
+
+// Starts libatspi once the bus is known to be there.
 bool StartAtspi() {
-  static enum { kNotStarted, kStarted, kBroken } state = kNotStarted;
-  if (state != kNotStarted) return state == kStarted;
-  const int result = atspi_init();
-  state = result == 0 || result == 1 ? kStarted : kBroken;
-  return state == kStarted;
+  if (libatspi_state == LibatspiState::kNotStarted) {
+    const int result = atspi_init();
+    const bool started = result == 0 || result == 1;
+    libatspi_state = started ? LibatspiState::kStarted : LibatspiState::kBroken;
+  }
+  return libatspi_state == LibatspiState::kStarted;
 }
 
 // ---- One probe's calls into libatspi ----------------------------------------
@@ -723,7 +728,7 @@ AttributeValue ElementOf(const SessionRef& session, GRef<AtspiAccessible> object
 
 bool AtspiPlatform::IsProcessTrusted() const {
   const BusStatus status = CheckAccessibilityBus();
-  return status.reachable && status.enabled;
+  return status.reachable && status.enabled && libatspi_state != LibatspiState::kBroken;
 }
 
 ElementRef AtspiPlatform::CreateSystemWide() const {
