@@ -107,10 +107,13 @@ test('on a desktop with a GTK window', async (t) => {
   const app = await startTextWindow(desktop);
   running.push(app);
   const host = await startHost(desktop.envFor(process.env));
-  // The application registers on the accessibility bus on its own time.
+  // The application registers on the accessibility bus, and windows become
+  // active, on their own time; until then the names may come from the X11
+  // window list (its class, "Text-window").
   const activeApp = () => waitFor(async () => {
     const found = await host.call('getActiveApp');
-    return found && found.windowTitle === activeApp.title ? found : null;
+    const ready = found && found.appName === 'text-window' && found.windowTitle === activeApp.title;
+    return ready ? found : null;
   }, `active window "${activeApp.title}"`);
   activeApp.title = 'Groceries';
 

@@ -328,8 +328,9 @@ async function startAccessibilityBus({ env, enabled = true }) {
 // The accessibility registry on the accessibility bus at `address`, ready
 // once it owns its name there.
 async function startRegistry({ env, address }) {
+  const runtimeDir = makeRuntimeDir('registry');
   return startPolled('at-spi2-registryd', '/usr/libexec/at-spi2-registryd', [],
-    { ...env, AT_SPI_BUS_ADDRESS: address }, null,
+    { ...env, AT_SPI_BUS_ADDRESS: address, XDG_RUNTIME_DIR: runtimeDir }, runtimeDir,
     async () => {
       const reply = await dbusCall(address, 'org.freedesktop.DBus', '/org/freedesktop/DBus',
         'org.freedesktop.DBus.NameHasOwner', ['string:org.a11y.atspi.Registry'], env);
