@@ -15,3 +15,6 @@ for other in focus_probe_bench chordwatch_bench speakers_bench; do
   echo "== $other"
   "$BENCH/$other"
 done
+echo
+echo "== focus_probe_desktop_bench"
+node "$(dirname "$0")/focus_probe_desktop_bench.js" "$BUILD_DIR"

@@ -12,7 +12,14 @@ APT_PACKAGES=(
   python3-onnx python3-numpy
   espeak-ng sox
   clang libclang-rt-14-dev valgrind
-  libglib2.0-dev libglib2.0-bin dbus-daemon python3-dbusmock
+  # focusprobe on Linux: AT-SPI, D-Bus and X11 (XCB) headers; the desktop its
+  # tests run: X server, bus daemons, accessibility bus and registry, window
+  # manager, a GTK 3 application, typing and root-window properties.
+  libatspi2.0-dev libdbus-1-dev libglib2.0-dev libxcb1-dev
+  xvfb dbus-daemon dbus-bin at-spi2-core openbox
+  python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 xdotool x11-utils
+  # beaconsweep on Linux: GDBus, and the BlueZ stand-in of its tests.
+  libglib2.0-bin python3-dbusmock
 )
 
 missing=()

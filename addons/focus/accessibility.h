@@ -1,8 +1,9 @@
 // The small slice of a platform accessibility interface that focusprobe reads:
 // elements with named attributes, attribute values of a few kinds, error
 // codes, and the list of on-screen windows. The macOS adapter implements it
-// over AXUIElement and the window server; the simulated tree implements it for
-// tests and for platforms without an accessibility interface.
+// over AXUIElement and the window server, the Linux adapter over the AT-SPI
+// accessibility bus and the X11 window list; the simulated tree implements it
+// for tests.
 #ifndef ADDONS_FOCUS_ACCESSIBILITY_H_
 #define ADDONS_FOCUS_ACCESSIBILITY_H_
 
@@ -99,6 +100,10 @@ class Platform {
   // On-screen windows without desktop elements, front to back.
   virtual std::vector<WindowListEntry> CopyOnScreenWindows() const = 0;
 };
+
+// The accessibility interface of the system the add-on runs on. Defined by
+// the one platform adapter a build links.
+const Platform& SystemPlatform();
 
 }  // namespace focusprobe
 

@@ -8,7 +8,7 @@ const fs = require('node:fs');
 const path = require('node:path');
 
 const addonPath = process.env.FOCUSPROBE_ADDON ||
-  path.join(__dirname, '..', '..', 'build', 'addons', 'focusprobe.node');
+  path.join(__dirname, '..', '..', 'build', 'tests', 'focusprobe_simulated.node');
 const typingsPath = process.env.FOCUSPROBE_TYPINGS || path.join(__dirname, 'focusprobe.d.ts');
 const probe = require(addonPath);
 

@@ -196,4 +196,9 @@ std::vector<TextCandidate> GetFocusedWindowTextCandidatesMac(TextProbeDebug* deb
 
 WindowInfo GetFocusProbeMac() { return ProbeActiveApp(MacPlatform()); }
 
+const Platform& SystemPlatform() {
+  static const MacPlatform platform;
+  return platform;
+}
+
 }  // namespace focusprobe

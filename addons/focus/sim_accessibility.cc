@@ -5,38 +5,6 @@
 
 namespace focusprobe {
 
-Utf16Text TextFromUtf8(std::string_view utf8) {
-  std::u16string units;
-  std::size_t i = 0;
-  while (i < utf8.size()) {
-    const auto lead = static_cast<unsigned char>(utf8[i]);
-    char32_t code_point = lead;
-    std::size_t count = 1;
-    if (lead >= 0xF0) {
-      count = 4;
-      code_point = lead & 0x07;
-    } else if (lead >= 0xE0) {
-      count = 3;
-      code_point = lead & 0x0F;
-    } else if (lead >= 0xC0) {
-      count = 2;
-      code_point = lead & 0x1F;
-    }
-    for (std::size_t k = 1; k < count && i + k < utf8.size(); ++k) {
-      code_point = (code_point << 6) | (static_cast<unsigned char>(utf8[i + k]) & 0x3F);
-    }
-    i += count;
-    if (code_point < 0x10000) {
-      units.push_back(static_cast<char16_t>(code_point));
-      continue;
-    }
-    code_point -= 0x10000;
-    units.push_back(static_cast<char16_t>(0xD800 + (code_point >> 10)));
-    units.push_back(static_cast<char16_t>(0xDC00 + (code_point & 0x3FF)));
-  }
-  return WholeText(std::move(units));
-}
-
 AttributeResult SimElement::CopyAttribute(const std::string& attribute) const {
   reads_.push_back(attribute);
   const auto found = attributes_.find(attribute);

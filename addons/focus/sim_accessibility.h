@@ -11,11 +11,9 @@
 #include <vector>
 
 #include "addons/focus/accessibility.h"
+#include "addons/focus/text_conversion.h"
 
 namespace focusprobe {
-
-// UTF-16 form of a valid UTF-8 string, as a whole platform string.
-Utf16Text TextFromUtf8(std::string_view utf8);
 
 class SimElement : public Element {
  public:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <utility>
 
 namespace focusprobe {
 namespace {
@@ -33,7 +34,68 @@ std::size_t EncodeUtf8(char32_t code_point, char* out) {
   return 4;
 }
 
+// The code point of the well-formed sequence at the start of `bytes` and its
+// length; a length of 0 when the sequence is not well-formed.
+std::size_t DecodeUtf8(std::string_view bytes, char32_t* code_point) {
+  const auto lead = static_cast<unsigned char>(bytes[0]);
+  if (lead < 0x80) {
+    *code_point = lead;
+    return 1;
+  }
+  std::size_t count = 0;
+  char32_t value = 0;
+  char32_t smallest = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    count = 2;
+    value = lead & 0x1F;
+    smallest = 0x80;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    count = 3;
+    value = lead & 0x0F;
+    smallest = 0x800;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    count = 4;
+    value = lead & 0x07;
+    smallest = 0x10000;
+  } else {
+    return 0;
+  }
+  if (bytes.size() < count) return 0;
+  for (std::size_t k = 1; k < count; ++k) {
+    const auto next = static_cast<unsigned char>(bytes[k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    value = (value << 6) | (next & 0x3F);
+  }
+  if (value < smallest || value > 0x10FFFF || (value >= 0xD800 && value <= 0xDFFF)) return 0;
+  *code_point = value;
+  return count;
+}
+
 }  // namespace
+
+Utf16Text TextFromUtf8(std::string_view utf8) {
+  std::u16string units;
+  units.reserve(utf8.size());
+  std::size_t i = 0;
+  while (i < utf8.size()) {
+    char32_t code_point = 0;
+    const std::size_t used = DecodeUtf8(utf8.substr(i), &code_point);
+    if (used == 0) {
+      units.push_back(u'\uFFFD');
+      ++i;
+      continue;
+    }
+    i += used;
+    if (code_point < 0x10000) {
+      units.push_back(static_cast<char16_t>(code_point));
+      continue;
+    }
+    code_point -= 0x10000;
+    units.push_back(static_cast<char16_t>(0xD800 + (code_point >> 10)));
+    units.push_back(static_cast<char16_t>(0xDC00 + (code_point & 0x3FF)));
+  }
+  return WholeText(std::move(units));
+}
 
 std::string Utf16ToUtf8(std::u16string_view units, std::size_t max_bytes) {
   std::string out;

@@ -22,6 +22,12 @@ inline constexpr std::size_t kConversionBufferBytes = 4096;
 // past `max_bytes`, so no character is ever split.
 std::string Utf16ToUtf8(std::u16string_view units, std::size_t max_bytes);
 
+// Converts UTF-8 to a platform string, keeping every unit. Each byte that does
+// not begin a well-formed sequence (a stray continuation byte, a cut or
+// overlong sequence, an encoded surrogate, a value past U+10FFFF) becomes
+// U+FFFD, so text from other programs is never trusted to be valid.
+Utf16Text TextFromUtf8(std::string_view utf8);
+
 // Converts one platform string. Empty text gives "". A string longer than
 // kMaxStringUnits is cut to its first kMaxStringUnits units (one fewer when
 // the cut would split a surrogate pair), gets "..." appended, and is reported

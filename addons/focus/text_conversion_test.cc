@@ -39,6 +39,36 @@ TEST(Utf16ToUtf8Test, StopsBeforeACharacterThatDoesNotFit) {
   EXPECT_EQ(Utf16ToUtf8(std::u16string{kGrinHigh, kGrinLow}, 3), "");
 }
 
+TEST(TextFromUtf8Test, DecodesEveryLengthOfCharacter) {
+  const Utf16Text text = TextFromUtf8("A\xC3\xA9\xE2\x82\xAC" + kGrinUtf8);
+  EXPECT_EQ(text.units, (std::u16string{u'A', 0x00E9, 0x20AC, kGrinHigh, kGrinLow}));
+  EXPECT_EQ(text.length, 5);
+}
+
+// Window titles and accessible names come from other programs: each byte
+// that does not start a well-formed sequence stands for itself as U+FFFD,
+// and the bytes after it are read afresh.
+TEST(TextFromUtf8Test, MalformedBytesBecomeReplacementCharacters) {
+  const struct {
+    std::string bytes;
+    std::u16string units;
+  } cases[] = {
+      {"a\x80" "b", u"a\uFFFDb"},                         // stray continuation byte
+      {"a\xE2\x82", u"a\uFFFD\uFFFD"},                   // cut off at the end
+      {"\xE2\x82" "b", u"\uFFFD\uFFFDb"},                // cut off by a plain byte
+      {"\xC0\xAF", u"\uFFFD\uFFFD"},                     // overlong "/"
+      {"\xE0\x80\xAF", u"\uFFFD\uFFFD\uFFFD"},            // overlong "/", three bytes
+      {"\xED\xA0\x80", u"\uFFFD\uFFFD\uFFFD"},            // an encoded surrogate
+      {"\xF4\x90\x80\x80", u"\uFFFD\uFFFD\uFFFD\uFFFD"},   // past U+10FFFF
+      {"\xFF" + kGrinUtf8, std::u16string{0xFFFD, kGrinHigh, kGrinLow}},
+  };
+  for (const auto& c : cases) {
+    const Utf16Text text = TextFromUtf8(c.bytes);
+    EXPECT_EQ(text.units, c.units) << testing::PrintToString(c.bytes);
+    EXPECT_EQ(text.length, static_cast<long>(c.units.size()));
+  }
+}
+
 TEST(PlatformTextTest, EmptyTextGivesEmptyString) {
   std::string warnings;
   EXPECT_EQ(ConvertCapturingWarnings(Utf16Text(), &warnings), "");
