@@ -12,6 +12,7 @@ APT_PACKAGES=(
   python3-onnx python3-numpy
   espeak-ng sox
   clang libclang-rt-14-dev valgrind
+  libx11-dev libxi-dev libxtst-dev xvfb
 )
 
 missing=()

@@ -1,12 +1,13 @@
 'use strict';
-// Helpers shared by the add-on's Node tests. The add-on's path comes from
-// CHORDWATCH_ADDON (set by CTest), else the default build folder.
+// Helpers shared by the add-on's Node tests of the simulated keyboard. The
+// add-on's path comes from CHORDWATCH_ADDON (set by CTest), else the test
+// build of the module.
 const path = require('node:path');
 const v8 = require('node:v8');
 const vm = require('node:vm');
 
 const addonPath = process.env.CHORDWATCH_ADDON ||
-  path.join(__dirname, '..', '..', 'build', 'addons', 'chordwatch.node');
+  path.join(__dirname, '..', '..', 'build', 'tests', 'simulated', 'chordwatch.node');
 const addon = require(addonPath);
 const kb = addon.simulatedKeyboard;
 
