@@ -5,6 +5,7 @@
 const path = require('node:path');
 const v8 = require('node:v8');
 const vm = require('node:vm');
+const { waitFor } = require('../../tests/support/desktop.js');
 
 const addonPath = process.env.CHORDWATCH_ADDON ||
   path.join(__dirname, '..', '..', 'build', 'tests', 'simulated', 'chordwatch.node');
@@ -27,15 +28,6 @@ const KEY = {
 
 function tick() {
   return new Promise((resolve) => setImmediate(resolve));
-}
-
-// Waits (yielding to the event loop) until done() holds.
-async function waitFor(done, what) {
-  const deadline = Date.now() + 10000;
-  while (!done()) {
-    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 1));
-  }
 }
 
 // Starts w and waits until its tap is open, so that posted events reach it.
