@@ -18,3 +18,12 @@ done
 echo
 echo "== focus_probe_desktop_bench"
 node "$(dirname "$0")/focus_probe_desktop_bench.js" "$BUILD_DIR"
+# chordwatch on X11: XTest key event -> script callback, on a private Xvfb.
+BUILD_ABS=$(cd "$BUILD_DIR" && pwd)
+if [ -x "$BUILD_ABS/tests/x11_key_tool" ]; then
+  echo
+  echo "== chordwatch_delay_bench"
+  CHORDWATCH_ADDON="$BUILD_ABS/addons/chordwatch.node" \
+  X11_KEY_TOOL="$BUILD_ABS/tests/x11_key_tool" \
+    node "$(dirname "$0")/chordwatch_delay_bench.js" --presses 200
+fi

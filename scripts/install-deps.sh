@@ -20,6 +20,8 @@ APT_PACKAGES=(
   python3-gi gir1.2-gtk-3.0 gir1.2-atspi-2.0 xdotool x11-utils
   # beaconsweep on Linux: GDBus, and the BlueZ stand-in of its tests.
   libglib2.0-bin python3-dbusmock
+  # chordwatch on Linux: Xlib and XInput 2; XTest for the tests' key tool.
+  libx11-dev libxi-dev libxtst-dev
 )
 
 missing=()

@@ -1,5 +1,6 @@
 #include "addons/hotkeys/chord_tracker.h"
 
+#include <map>
 #include <utility>
 
 namespace chordwatch {
@@ -65,6 +66,25 @@ void ChordTracker::Clear() {
   bindings_.clear();
   active_bindings_.clear();
   press_start_times_.clear();
+}
+
+std::vector<ParsedCombo> ChordTracker::ExclusiveCombos() {
+  std::map<std::string, KeySet> combos;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    for (const auto& entry : bindings_) {
+      const Binding& binding = entry.second;
+      if (binding.exclusive) combos.emplace(binding.combo, binding.keys);
+    }
+  }
+  std::vector<ParsedCombo> sorted;
+  for (auto& entry : combos) {
+    ParsedCombo combo;
+    combo.combo = entry.first;
+    combo.keys = std::move(entry.second);
+    sorted.push_back(std::move(combo));
+  }
+  return sorted;
 }
 
 std::string ChordTracker::BindingState(const std::string& id,

@@ -71,6 +71,10 @@ class ChordTracker {
   // Forgets every binding; the pressed keys and the id counter stay.
   void Clear();
 
+  // The combinations of the exclusive bindings, each once, sorted by their
+  // canonical string.
+  std::vector<ParsedCombo> ExclusiveCombos();
+
   // "pressed", "released" or "unregistered". Brings the pressed keys of the
   // binding up to date from the physical state first; sends nothing.
   std::string BindingState(const std::string& id,

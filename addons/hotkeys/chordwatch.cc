@@ -198,16 +198,20 @@ Napi::Value Chordwatch::Register(const Napi::CallbackInfo& info) {
     const Napi::Value name_value = options.Get("name");
     if (name_value.IsString()) name = name_value.As<Napi::String>().Utf8Value();
   }
-  return Napi::String::New(env, tracker_.Register(parsed, name, exclusive));
+  const std::string id = tracker_.Register(parsed, name, exclusive);
+  UpdateExclusiveCombos();
+  return Napi::String::New(env, id);
 }
 
 Napi::Value Chordwatch::Unregister(const Napi::CallbackInfo& info) {
   tracker_.Unregister(StringArgument(info, "unregister expects binding id"));
+  UpdateExclusiveCombos();
   return info.Env().Undefined();
 }
 
 Napi::Value Chordwatch::Clear(const Napi::CallbackInfo& info) {
   tracker_.Clear();
+  UpdateExclusiveCombos();
   return info.Env().Undefined();
 }
 
@@ -247,6 +251,12 @@ void Chordwatch::EmitEvents(std::vector<EventPayload> events) {
       delivery.release();
     }
   }
+}
+
+void Chordwatch::UpdateExclusiveCombos() {
+  // Outside exclusive mode no binding is exclusive: nothing to hand over.
+  if (!tracker_.options().exclusive_mode) return;
+  watcher_.SetExclusiveCombos(tracker_.ExclusiveCombos());
 }
 
 void Chordwatch::StopInternal() {

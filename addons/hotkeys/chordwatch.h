@@ -41,6 +41,8 @@ class Chordwatch : public Napi::ObjectWrap<Chordwatch> {
   // installed callback, or drops them when there is none.
   void EmitEvents(std::vector<EventPayload> events);
   void StopInternal();
+  // Hands the exclusive bindings to the tap after they changed.
+  void UpdateExclusiveCombos();
 
   ChordTracker tracker_;
   KeyboardWatcher watcher_;

@@ -3,43 +3,14 @@
 // its own so that its exit and its standard error can be checked.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { spawn } = require('node:child_process');
 const path = require('node:path');
+const { runChild: runNode, assertCleanExit } = require('./chordwatch_child.js');
 
 const util = path.join(__dirname, 'chordwatch_test_util.js');
 
-// Runs script in a child node; resolves with its exit code, signal and
-// output. With aliveForMs, resolves with alive=true when it is still running
-// after that time (and kills it).
-function runChild(script, { aliveForMs } = {}) {
-  const child = spawn(process.execPath, ['--expose-gc', '-e',
-    `const u = require(${JSON.stringify(util)});\n${script}`], {
-    env: process.env,
-    stdio: ['ignore', 'pipe', 'pipe'],
-  });
-  let stdout = '';
-  let stderr = '';
-  child.stdout.on('data', (d) => { stdout += d; });
-  child.stderr.on('data', (d) => { stderr += d; });
-  return new Promise((resolve) => {
-    let timer = null;
-    if (aliveForMs) {
-      timer = setTimeout(() => {
-        child.kill('SIGKILL');
-        resolve({ alive: true, stdout, stderr });
-      }, aliveForMs);
-    }
-    child.on('exit', (code, signal) => {
-      if (timer) clearTimeout(timer);
-      resolve({ alive: false, code, signal, stdout, stderr });
-    });
-  });
-}
-
-function assertCleanExit(result) {
-  assert.equal(result.alive, false, 'still running');
-  assert.equal(result.signal, null, `killed by ${result.signal}\n${result.stderr}`);
-  assert.equal(result.code, 0, result.stderr);
+// Runs script in a child node with the test helpers as `u`.
+function runChild(script, options) {
+  return runNode(script, { preamble: `const u = require(${JSON.stringify(util)});`, ...options });
 }
 
 // Builds objects of every kind: with and without callback, exclusive or not,

@@ -1,12 +1,14 @@
 'use strict';
-// Helpers shared by the add-on's Node tests. The add-on's path comes from
-// CHORDWATCH_ADDON (set by CTest), else the default build folder.
+// Helpers shared by the add-on's Node tests of the simulated keyboard. The
+// add-on's path comes from CHORDWATCH_ADDON (set by CTest), else the test
+// build of the module.
 const path = require('node:path');
 const v8 = require('node:v8');
 const vm = require('node:vm');
+const { waitFor } = require('../../tests/support/desktop.js');
 
 const addonPath = process.env.CHORDWATCH_ADDON ||
-  path.join(__dirname, '..', '..', 'build', 'addons', 'chordwatch.node');
+  path.join(__dirname, '..', '..', 'build', 'tests', 'simulated', 'chordwatch.node');
 const addon = require(addonPath);
 const kb = addon.simulatedKeyboard;
 
@@ -26,15 +28,6 @@ const KEY = {
 
 function tick() {
   return new Promise((resolve) => setImmediate(resolve));
-}
-
-// Waits (yielding to the event loop) until done() holds.
-async function waitFor(done, what) {
-  const deadline = Date.now() + 10000;
-  while (!done()) {
-    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what}`);
-    await new Promise((resolve) => setTimeout(resolve, 1));
-  }
 }
 
 // Starts w and waits until its tap is open, so that posted events reach it.

@@ -1,13 +1,22 @@
 // What the hotkey logic needs from the platform: keyboard events as they
 // happen, the physical key state on demand, and a tap that delivers the events
 // on a thread of its own. The macOS adapter implements it with a Quartz event
-// tap; other builds use the simulated keyboard.
+// tap, the X11 adapter with XInput2 raw events and key grabs; the logic tests
+// use the simulated keyboard.
+//
+// Events speak the macOS vocabulary: virtual key codes and the Quartz
+// modifier flag word. Adapters of other platforms translate into it, so that
+// a combination string names the same keys everywhere.
 #ifndef ADDONS_HOTKEYS_EVENT_TAP_H_
 #define ADDONS_HOTKEYS_EVENT_TAP_H_
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string>
+#include <vector>
+
+#include "addons/hotkeys/key_names.h"
 
 namespace chordwatch {
 
@@ -52,7 +61,19 @@ class EventTap {
   // Ends Run. Before Open it does nothing.
   virtual void Wake() = 0;
 
+  // The combinations of the exclusive bindings, whenever they change; may be
+  // called from any thread, opened or not. A tap that swallows by the
+  // handler's answer alone needs nothing in advance. A tap that has to claim
+  // keys beforehand (X11 grabs them) claims these while it is open and
+  // exclusive, and returns once the claim is in place.
+  virtual void SetExclusiveCombos(std::vector<ParsedCombo> /*combos*/) {}
+
   virtual const KeyStateSource& KeyState() const = 0;
+
+  // What the log says of a tap that opened (the watcher adds whether it is
+  // exclusive), and of one that Open refused.
+  virtual std::string StartedMessage() const = 0;
+  virtual std::string RefusedMessage() const = 0;
 };
 
 // The tap of this build's platform.

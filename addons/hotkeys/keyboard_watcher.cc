@@ -42,12 +42,12 @@ void KeyboardWatcher::WatcherMain(bool exclusive) {
     return handler_(event);
   });
   if (!opened) {
-    log_("Failed to create macOS event tap (check Accessibility permission)");
+    log_(tap_->RefusedMessage());
     running_.store(false);
     return;
   }
-  log_(std::string("macOS event tap started (exclusive=") +
-       (exclusive ? "on" : "off") + ")");
+  log_(tap_->StartedMessage() + " (exclusive=" + (exclusive ? "on" : "off") +
+       ")");
   // Open publishes the tap before this check, and Stop clears running_ before
   // it wakes the tap: a Stop either finds the tap to wake or is seen here.
   if (running_.load()) tap_->Run();

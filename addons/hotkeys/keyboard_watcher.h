@@ -6,6 +6,8 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "addons/hotkeys/event_tap.h"
 #include "addons/hotkeys/log.h"
@@ -29,6 +31,12 @@ class KeyboardWatcher {
   bool Stop();
 
   bool IsRunning() const { return running_.load(); }
+
+  // The exclusive bindings' combinations, for a tap that claims their keys
+  // in advance; see EventTap::SetExclusiveCombos.
+  void SetExclusiveCombos(std::vector<ParsedCombo> combos) {
+    tap_->SetExclusiveCombos(std::move(combos));
+  }
 
   const KeyStateSource& KeyState() const { return tap_->KeyState(); }
 

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "addons/hotkeys/event_tap.h"
@@ -35,6 +36,12 @@ class MacEventTap : public EventTap {
   void Close() override;
   void Wake() override;
   const KeyStateSource& KeyState() const override { return key_state_; }
+  std::string StartedMessage() const override {
+    return "macOS event tap started";
+  }
+  std::string RefusedMessage() const override {
+    return "Failed to create macOS event tap (check Accessibility permission)";
+  }
 
  private:
   static CGEventRef MacEventTapCallback(CGEventTapProxy proxy,

@@ -143,6 +143,14 @@ void SimulatedEventTap::Wake() {
   changed_.notify_all();
 }
 
+std::string SimulatedEventTap::StartedMessage() const {
+  return "macOS event tap started";
+}
+
+std::string SimulatedEventTap::RefusedMessage() const {
+  return "Failed to create macOS event tap (check Accessibility permission)";
+}
+
 void SimulatedEventTap::Enqueue(std::shared_ptr<PostedEvent> posted) {
   std::lock_guard<std::mutex> lock(mutex_);
   queue_.push_back(std::move(posted));

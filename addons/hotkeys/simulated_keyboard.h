@@ -1,7 +1,7 @@
-// A keyboard that exists only in memory, for builds without the macOS event
-// tap: tests set the physical key state and post events, and every open
-// simulated tap receives them on its own watcher thread, the way the system
-// hands events to Quartz event taps.
+// A keyboard that exists only in memory, for the logic tests (and for builds
+// with neither the macOS nor the X11 tap): tests set the physical key state
+// and post events, and every open simulated tap receives them on its own
+// watcher thread, the way the system hands events to Quartz event taps.
 #ifndef ADDONS_HOTKEYS_SIMULATED_KEYBOARD_H_
 #define ADDONS_HOTKEYS_SIMULATED_KEYBOARD_H_
 
@@ -10,6 +10,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <unordered_set>
 #include <vector>
 
@@ -78,6 +79,9 @@ class SimulatedEventTap : public EventTap {
   void Close() override;
   void Wake() override;
   const KeyStateSource& KeyState() const override { return *keyboard_; }
+  // It stands in for the macOS tap and logs in the same words.
+  std::string StartedMessage() const override;
+  std::string RefusedMessage() const override;
 
  private:
   friend class SimulatedKeyboard;

@@ -289,15 +289,15 @@ async function stopAll(servers) {
   }
 }
 
-// Resolves with the first truthy result of `check()`, tried every
-// POLL_INTERVAL_MS; rejects after `timeoutMs`.
-async function waitFor(check, what, timeoutMs = START_TIMEOUT_MS) {
+// Resolves with the first truthy result of `check()` (which may return a
+// promise), tried every `intervalMs`; rejects after `timeoutMs`.
+async function waitFor(check, what, timeoutMs = START_TIMEOUT_MS, intervalMs = 10) {
   const deadline = Date.now() + timeoutMs;
   for (;;) {
     const result = await check();
     if (result) return result;
-    if (Date.now() > deadline) throw new Error(`${what}: not within ${timeoutMs} ms`);
-    await sleep(POLL_INTERVAL_MS);
+    if (Date.now() > deadline) throw new Error(`timed out waiting for ${what} (${timeoutMs} ms)`);
+    await sleep(intervalMs);
   }
 }
 
@@ -536,8 +536,113 @@ async function startTextWindow(desktop, args = []) {
     [path.join(__dirname, 'text_window.py'), ...args], desktop.env);
 }
 
+// A keyboard and an application on an X server: tests/support/x11_key_tool
+// types through XTest and, once asked, owns a window with the input focus (or
+// a key grab) and reports the keys that reach it in `received`, as
+// "press KEYSYM" / "release KEYSYM". Keys are keysym names: Control_L, space,
+// a, F5. Every command resolves once the X server has handled it.
+class KeyTool extends Server {
+  constructor(child) {
+    super('x11_key_tool', child, null);
+    this.received = [];
+    this.replies = [];
+    this.hasWindow = false;
+    let text = '';
+    child.stdout.on('data', (chunk) => {
+      text += chunk.toString('utf8');
+      let end;
+      while ((end = text.indexOf('\n')) >= 0) {
+        this.onLine(text.slice(0, end));
+        text = text.slice(end + 1);
+      }
+    });
+    this.exited.then(() => {
+      for (const reply of this.replies.splice(0)) {
+        reply.reject(new Error('x11_key_tool exited'));
+      }
+    });
+  }
+
+  onLine(line) {
+    if (line.startsWith('got ')) {
+      this.received.push(line.slice(4));
+      return;
+    }
+    const reply = this.replies.shift();
+    if (!reply) return;
+    if (line.startsWith('ok')) reply.resolve(line.slice(3));
+    else reply.reject(new Error(`x11_key_tool: ${line} (${reply.command})`));
+  }
+
+  // Sends one command line; resolves with what follows "ok".
+  command(command) {
+    return new Promise((resolve, reject) => {
+      this.replies.push({ command, resolve, reject });
+      this.child.stdin.write(`${command}\n`);
+    });
+  }
+
+  // Press / release one key; resolve with the time just before the event
+  // was sent, in nanoseconds of the clock of process.hrtime.bigint().
+  async down(key) { return BigInt(await this.command(`down ${key}`)); }
+  async up(key) { return BigInt(await this.command(`up ${key}`)); }
+
+  async tap(key) {
+    await this.down(key);
+    await this.up(key);
+  }
+
+  // Presses keys in order, holds them for ms, releases them in reverse.
+  async hold(keys, ms) {
+    for (const key of keys) await this.down(key);
+    await new Promise((resolve) => setTimeout(resolve, ms));
+    for (const key of [...keys].reverse()) await this.up(key);
+  }
+
+  async keycode(key) { return Number(await this.command(`keycode ${key}`)); }
+
+  // Maps a window and gives it the focus; from then on `received` lists the
+  // keys that reach it.
+  async openWindow() {
+    await this.command('window');
+    this.hasWindow = true;
+  }
+
+  // Grabs key with modifiers ("control+shift") on the root window, as a
+  // desktop shortcut would; rejects with "error BadAccess" when taken.
+  grab(key, modifiers = '') { return this.command(`grab ${key} ${modifiers}`); }
+
+  // Resolves once the keys that reached the window so far are in `received`.
+  sync() { return this.command('sync'); }
+}
+
+function defaultKeyTool() {
+  return process.env.X11_KEY_TOOL ||
+    path.join(__dirname, '..', '..', 'build', 'tests', 'x11_key_tool');
+}
+
+// Starts the key tool on the display of `env` (an Xvfb's `env`).
+async function startKeyTool({ env, tool = defaultKeyTool() }) {
+  const child = spawn(tool, [], {
+    env: cleanEnv(env),
+    stdio: ['pipe', 'pipe', 'inherit'],
+  });
+  await new Promise((resolve, reject) => {
+    child.once('spawn', resolve);
+    child.once('error', reject);
+  });
+  const keys = new KeyTool(child);
+  try {
+    await keys.sync();
+  } catch (err) {
+    await keys.stop();
+    throw err;
+  }
+  return keys;
+}
+
 module.exports = {
   startXvfb, startDbus, startDbusmock, gdbusCall, stopAll, Server, makeRuntimeDir, cleanEnv,
   startSessionBus, startAccessibilityBus, startRegistry, startOpenbox, startDesktop,
-  startInteractive, startTextWindow, waitFor, run, descendants,
+  startInteractive, startTextWindow, waitFor, run, descendants, startKeyTool, KeyTool,
 };
