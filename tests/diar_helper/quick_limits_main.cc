@@ -5,8 +5,8 @@
 
 int main(int argc, char** argv) {
   dictacore::HelperTimeLimits limits;
-  limits.ready = std::chrono::milliseconds(2000);
-  limits.request_base = std::chrono::milliseconds(1000);
+  limits.ready = std::chrono::milliseconds(3000);
+  limits.request_base = std::chrono::milliseconds(2000);
   limits.request_per_audio_second = 0.1;
   return dictacore::Main(argc, argv, limits);
 }
