@@ -76,7 +76,8 @@ VadInitOptions MakeLiveVadOptions(const Options& o) {
   return v;
 }
 
-DiarizationInitOptions MakeDiarizationOptions(const Options& o) {
+DiarizationInitOptions MakeDiarizationOptions(const Options& o,
+                                              const HelperTimeLimits& helper_limits) {
   DiarizationInitOptions d;
   d.model_dir = o.diarization_model;
   d.segmentation_model = o.diarization_segmentation_model;
@@ -87,6 +88,7 @@ DiarizationInitOptions MakeDiarizationOptions(const Options& o) {
   d.max_speakers = o.diarization_max_speakers;
   d.helper_binary = o.diarization_helper_binary;
   d.backend = o.diarization_backend;
+  d.helper_limits = helper_limits;
   return d;
 }
 
@@ -120,7 +122,7 @@ struct Engine {
   bool vad_ready = false;
 };
 
-void StartBackends(const Options& options, Engine* e) {
+void StartBackends(const Options& options, const HelperTimeLimits& helper_limits, Engine* e) {
   e->shared.single_partial_step =
       SinglePartialStepSamples(options.single_partial_interval, options.sample_rate);
   e->shared.capturing = options.manual_mode ? !options.start_paused : true;
@@ -165,7 +167,7 @@ void StartBackends(const Options& options, Engine* e) {
 
   if (WantsDiarization(options)) {
     error.clear();
-    e->diarization = CreateDiarizationBackend(MakeDiarizationOptions(options), &error);
+    e->diarization = CreateDiarizationBackend(MakeDiarizationOptions(options, helper_limits), &error);
     e->emitter.EmitLog(e->diarization
                            ? "[M2] Speaker diarization initialized (" + DiarizationLabel(options) + ")"
                            : "[M2] Speaker diarization init failed: " + error);
@@ -236,16 +238,16 @@ int RunLiveMode(const Options& options, Engine* e) {
 
 }  // namespace
 
-int Run(const Options& options) {
+int Run(const Options& options, const HelperTimeLimits& helper_limits) {
   auto engine = std::make_unique<Engine>();
-  StartBackends(options, engine.get());
+  StartBackends(options, helper_limits, engine.get());
   if (!options.wav_input.empty() || !options.pcm_input.empty()) {
     return RunFileMode(options, engine.get());
   }
   return RunLiveMode(options, engine.get());
 }
 
-int Main(int argc, char** argv) {
+int Main(int argc, char** argv, const HelperTimeLimits& helper_limits) {
   Options options;
   std::string error;
   if (!ParseArgs(argc, argv, &options, &error)) {
@@ -267,7 +269,7 @@ int Main(int argc, char** argv) {
     return RunUnregister(options);
   }
   if (options.identify_only) return RunIdentifyOnly(options);
-  return Run(options);
+  return Run(options, helper_limits);
 }
 
 }  // namespace dictacore

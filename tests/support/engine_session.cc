@@ -243,9 +243,9 @@ EngineRun RunEngine(const std::vector<std::string>& args, const std::string& inp
 }
 
 EngineRun RunEngine(const std::vector<std::string>& args, Subprocess::Config spawn,
-                    const std::string& input) {
+                    const std::string& input, const std::string& program) {
   EngineRun run;
-  run.result = RunProcess(WithEngineArgs(std::move(spawn), args), input);
+  run.result = RunProcess(WithEngineArgs(std::move(spawn), args, program), input);
   for (const std::string& line : SplitLines(run.result.out)) {
     try {
       Event event = Event::parse(line);

@@ -105,8 +105,8 @@ class EngineSession {
   std::vector<std::string> bad_lines_;
 };
 
-// Runs dictacore to completion (file mode, one-shot commands) and parses its
-// output.
+// Runs dictacore (or `program`, another build of it) to completion (file
+// mode, one-shot commands) and parses its output.
 struct EngineRun {
   ProcessResult result;
   std::vector<Event> events;
@@ -117,7 +117,7 @@ struct EngineRun {
 };
 EngineRun RunEngine(const std::vector<std::string>& args, const std::string& input = "");
 EngineRun RunEngine(const std::vector<std::string>& args, Subprocess::Config spawn,
-                    const std::string& input = "");
+                    const std::string& input = "", const std::string& program = "");
 
 }  // namespace dictacore::testing
 
