@@ -189,7 +189,8 @@ transcribe_args "${TRANSCRIBE_FILES[@]/#/"$dir"/}"
 speakers=(--diarization --diarization-segmentation-model "$dir/$SEGMENTATION_MODEL"
   --diarization-embedding-model "$dir/$EMBEDDING_MODEL")
 
-echo "Models in $(shown "$dir"). Command lines (bash; build first with make build):"
+echo "Models in $(shown "$dir")/, and the command lines that use them (bash; build first"
+echo "with make build):"
 echo
 echo "Transcribe a recording (WAV, 16 kHz mono, 16-bit or float):"
 print_command "$bin" "${TRANSCRIBE_ARGS[@]}" --wav-input my-recording.wav
