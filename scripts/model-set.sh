@@ -50,10 +50,11 @@ select_first_pass() {
 
 # transcribe_args SENSE_VOICE_MODEL TOKENS PUNCTUATION_MODEL VAD_MODEL: the
 # options that transcribe a file with these models in push-to-talk mode (no
-# first pass needed), into the array TRANSCRIBE_ARGS. TRANSCRIBE_FILES are
-# those four files of this set.
+# first pass needed), into the array TRANSCRIBE_ARGS. SenseVoice detects the
+# language (without --second-language the engine tells it Chinese).
+# TRANSCRIBE_FILES are those four files of this set.
 TRANSCRIBE_FILES=("$SECOND_MODEL" "$SECOND_TOKENS" "$PUNCTUATION_MODEL" "$VAD_MODEL")
 transcribe_args() {
-  TRANSCRIBE_ARGS=(--manual-mode --second-model "$1" --second-tokens "$2"
+  TRANSCRIBE_ARGS=(--manual-mode --second-model "$1" --second-tokens "$2" --second-language auto
     --ct-transformer "$3" --silero-vad-model "$4")
 }
