@@ -99,7 +99,7 @@ download() {
 # fetch_archive TAG FOLDER PATH...: the release archive FOLDER.tar.bz2 of tag
 # TAG, unpacked into FOLDER; PATH... are the files the engine loads from it.
 fetch_archive() {
-  local tag=$1 folder=$2 archive problems model
+  local tag=$1 folder=$2 archive errors problems='' model
   shift 2
   if check_files "$dir" "$@" >/dev/null; then
     echo "fetch-models: $folder: in place" >&2
@@ -108,13 +108,19 @@ fetch_archive() {
   archive=$downloads/$folder.tar.bz2
   [ -f "$archive" ] || download "$SHERPA_RELEASES/$tag/$folder.tar.bz2" "$archive" || return 1
   work=$(mktemp -d "$dir/.unpack.XXXXXX")
-  if ! tar -xjf "$archive" -C "$work" 2>"$work/.tar-errors"; then
-    problems="does not extract: $(head -n 1 "$work/.tar-errors")"
+  if ! errors=$(tar -xjf "$archive" -C "$work" 2>&1); then
+    if bzip2 -tq "$archive" 2>/dev/null; then  # the archive is sound: the disk, say, failed
+      echo "fetch-models: $folder.tar.bz2 could not be unpacked: ${errors%%$'\n'*}" \
+        "(kept in $downloads; run again when that is mended)" >&2
+      archive=
+    else
+      problems="is damaged: ${errors%%$'\n'*} (removed; run again to download it afresh)"
+    fi
   elif ! problems=$(check_files "$work" "$@"); then
-    problems="does not hold what the engine loads: ${problems//$'\n'/; }"
+    problems="does not hold what the engine loads: ${problems//$'\n'/; } (removed)"
   fi
-  if [ -n "$problems" ]; then
-    echo "fetch-models: $folder.tar.bz2 $problems (removed; run again to download it afresh)" >&2
+  if [ -n "$problems" ] || [ -z "$archive" ]; then
+    [ -z "$problems" ] || echo "fetch-models: $folder.tar.bz2 $problems" >&2
     rm -rf "$work" "$archive"
     work=
     return 1

@@ -4,6 +4,7 @@
 // as printed, on the real engine.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -59,13 +60,17 @@ class FetchModels : public ::testing::Test {
     ASSERT_EQ(Bash(kMakeMirror, {ModelPath(""), mirror_}).exit_code, 0);
   }
   // `script` run by bash in the test's folder, with `args` as $1...
-  testing::ProcessResult Bash(const std::string& script, std::vector<std::string> args = {}) {
+  // (`spawn`: limits for the child; its argv is set here.)
+  testing::ProcessResult Bash(const std::string& script, std::vector<std::string> args = {},
+                              testing::Subprocess::Config spawn = {}) {
     args.insert(args.begin(), {"/bin/bash", "-c", "cd " + dir_.path() + " && " + script, "bash"});
-    return testing::RunProcess(args);
+    spawn.argv = args;
+    return testing::RunProcess(spawn);
   }
-  testing::ProcessResult Fetch(const std::string& options, const std::string& mirror) {
+  testing::ProcessResult Fetch(const std::string& options, const std::string& mirror,
+                               testing::Subprocess::Config spawn = {}) {
     return Bash("BUILD_DIR=" + kBuild + " " + kScripts + "fetch-models.sh --mirror file://" + mirror +
-                " " + options + " models");
+                " " + options + " models", {}, spawn);
   }
   // The printed command lines, each on one line.
   static std::vector<std::string> Commands(std::string out) {
@@ -154,9 +159,9 @@ TEST_F(FetchModels, BrokenDownloadsAreReportedRemovedAndFetchedAgain) {
   EXPECT_EQ(broken.exit_code, 1);
   EXPECT_TRUE(broken.out.empty()) << "no command lines without the models";
   for (const std::string& report : std::vector<std::string>{
-           kPunctuation + ".tar.bz2 does not extract: ",
+           kPunctuation + ".tar.bz2 is damaged: ",
         kSenseVoice + ".tar.bz2 does not hold what the engine loads: " + kSenseVoice +
-            "/model.int8.onnx: missing (removed; run again",
+            "/model.int8.onnx: missing (removed)",
         "3dspeaker_speech_eres2net_base_sv_zh-cn_3dspeaker_16k.onnx: download failed"}) {
     EXPECT_NE(broken.err.find(report), std::string::npos) << report << "\n" << broken.err;
   }
@@ -171,6 +176,23 @@ TEST_F(FetchModels, BrokenDownloadsAreReportedRemovedAndFetchedAgain) {
   const testing::ProcessResult fixed = Fetch("", mirror_);
   EXPECT_EQ(fixed.exit_code, 0) << fixed.err;
   EXPECT_EQ(Commands(fixed.out).size(), 4u);
+}
+
+// A sound archive that fails to unpack (here: files larger than the process
+// may write, as on a full disk) is kept, not downloaded again.
+TEST_F(FetchModels, ArchiveThatCannotBeUnpackedIsKept) {
+  const std::string archive = "models/.downloads/" + kSenseVoice + ".tar.bz2";
+  fs::create_directories(dir_.File("models/.downloads"));
+  fs::copy_file(mirror_ + "/k2-fsa/sherpa-onnx/releases/download/asr-models/" + kSenseVoice +
+                    ".tar.bz2", dir_.File(archive));
+  testing::Subprocess::Config spawn;
+  spawn.file_size_limit = 4096;  // above the archive, below the model in it
+  spawn.ignored_signals = {SIGXFSZ};
+  const testing::ProcessResult run = Fetch("", dir_.File("no-mirror"), spawn);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_NE(run.err.find(kSenseVoice + ".tar.bz2 could not be unpacked: tar: "), std::string::npos)
+      << run.err;
+  EXPECT_TRUE(fs::exists(dir_.File(archive)));
 }
 
 }  // namespace
