@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/audio/audio_file_reader.h"
+#include "engine/backends/model_files.h"
 #include "engine/backends/offline_decoder.h"
 #include "engine/backends/online_backend.h"
 #include "engine/backends/punc_backend.h"
@@ -104,6 +105,30 @@ std::string DiarizationLabel(const Options& o) {
          (o.diarization_backend.empty() ? std::string("offline") : o.diarization_backend);
 }
 
+// After a start-up step failed: one line per model file of the step that
+// visibly cannot load, naming the option and the file.
+void LogModelFileFaults(EventEmitter* emitter, const std::string& tag,
+                        const std::vector<ModelFileArg>& files) {
+  for (const std::string& line : DescribeModelFileFaults(files)) emitter->EmitLog(tag + " " + line);
+}
+
+std::vector<ModelFileArg> DecoderFiles(const Options& o) {
+  if (o.second_type == "whisper") {
+    return {{"--second-encoder", o.second_encoder},
+            {"--second-decoder", o.second_decoder},
+            {"--second-tokens", o.second_tokens, false}};
+  }
+  return {{"--second-model", o.second_model}, {"--second-tokens", o.second_tokens, false}};
+}
+
+std::vector<ModelFileArg> FirstPassFiles(const Options& o) {
+  std::vector<ModelFileArg> files = {{"--first-encoder", o.first_encoder},
+                                     {"--first-decoder", o.first_decoder}};
+  if (o.first_model_type == "transducer") files.push_back({"--first-joiner", o.first_joiner});
+  files.push_back({"--first-tokens", o.first_tokens, false});
+  return files;
+}
+
 // Everything Run owns for the life of the process; destroyed after both live
 // threads have been joined.
 struct Engine {
@@ -134,6 +159,7 @@ void StartBackends(const Options& options, const HelperTimeLimits& helper_limits
   } else {
     e->emitter.EmitLog("[M2] Offline decoder init failed: " + e->decoder_error);
     e->emitter.EmitLog("[M2] Running in skeleton fallback mode");
+    LogModelFileFaults(&e->emitter, "[M2]", DecoderFiles(options));
   }
 
   std::string error;
@@ -141,6 +167,9 @@ void StartBackends(const Options& options, const HelperTimeLimits& helper_limits
     e->punc_ready = e->punc.Init(MakePuncOptions(options), &error);
     e->emitter.EmitLog(e->punc_ready ? "[M3] Offline punctuation initialized"
                                      : "[M3] Offline punctuation init failed: " + error);
+    if (!e->punc_ready) {
+      LogModelFileFaults(&e->emitter, "[M3]", {{"--ct-transformer", options.ct_transformer}});
+    }
   }
 
   if (options.manual_realtime && !options.single_model_streaming) {
@@ -151,6 +180,7 @@ void StartBackends(const Options& options, const HelperTimeLimits& helper_limits
     } else {
       e->emitter.EmitLog("[M3] Online recognizer init failed: " + error);
       e->emitter.EmitLog("[M3] first-pass will fallback to placeholder events");
+      LogModelFileFaults(&e->emitter, "[M3]", FirstPassFiles(options));
     }
   }
 
@@ -162,6 +192,7 @@ void StartBackends(const Options& options, const HelperTimeLimits& helper_limits
     } else {
       e->emitter.EmitLog("[M2] VAD init failed: " + error);
       e->emitter.EmitLog("[M2] manual-realtime will fallback to legacy buffering");
+      LogModelFileFaults(&e->emitter, "[M2]", {{"--silero-vad-model", options.silero_vad_model}});
     }
   }
 
@@ -171,6 +202,11 @@ void StartBackends(const Options& options, const HelperTimeLimits& helper_limits
     e->emitter.EmitLog(e->diarization
                            ? "[M2] Speaker diarization initialized (" + DiarizationLabel(options) + ")"
                            : "[M2] Speaker diarization init failed: " + error);
+    if (!e->diarization && options.diarization_helper_binary.empty()) {
+      LogModelFileFaults(&e->emitter, "[M2]",
+                         {{"--diarization-segmentation-model", options.diarization_segmentation_model},
+                          {"--diarization-embedding-model", options.diarization_embedding_model}});
+    }
   }
 
   if (e->diarization && options.speaker_id && !options.speaker_embedding_model.empty() &&
