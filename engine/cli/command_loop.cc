@@ -20,7 +20,22 @@ namespace {
 // line feeds cannot make the engine grow without bound.
 constexpr size_t kMaxCommandLineBytes = 64 * 1024;
 
+// A realtime "stop" is ended by the audio thread, which clears the request
+// when its events are out. The next session starts only then, so that the
+// stop still finds its session's audio, ids and pending segments.
+void WaitForStopToFinish(SharedState* shared) {
+  while (shared->stop_requested.load() && !shared->quit.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 void StartSession(EventEmitter* emitter, SharedState* shared, AudioBuffer* audio) {
+  // From here until the start is posted the audio thread takes in no audio
+  // (the wake-up ends a wait for it). Set before the stop is looked at: if
+  // the audio thread ends the stop after that look, it sees this flag.
+  shared->start_waiting = true;
+  shared->wakeup.Notify();
+  WaitForStopToFinish(shared);
   const uint64_t seq = shared->start_seq.fetch_add(1) + 1;
   const uint64_t previous_total = shared->total_samples.load();
   const uint64_t previous_captured = shared->captured_samples.load();
@@ -43,6 +58,8 @@ void StartSession(EventEmitter* emitter, SharedState* shared, AudioBuffer* audio
                    " prev_total_samples=" + std::to_string(previous_total) +
                    " prev_captured_samples=" + std::to_string(previous_captured) +
                    " reset_applied_seq=" + std::to_string(shared->reset_applied_seq.load()));
+  shared->start_waiting = false;
+  shared->wakeup.Notify();
 }
 
 void StopCapture(EventEmitter* emitter, SharedState* shared) {
@@ -71,6 +88,7 @@ void StopSession(const Options& options, OfflineDecoderBackend* decoder, PuncBac
     // as it reads that line must still get the segment decoded.
     shared->capturing = false;
     shared->stop_requested = true;
+    shared->wakeup.Notify();
     emitter->EmitLog("Capture stopped");
     return;
   }
@@ -185,6 +203,7 @@ void CommandLoop(const Options& options, OfflineDecoderBackend* decoder, PuncBac
         break;
       case SessionCommand::Kind::kQuit:
         shared->quit = true;
+        shared->wakeup.Notify();
         emitter->EmitLog("Quit requested");
         return;
       case SessionCommand::Kind::kMode:
