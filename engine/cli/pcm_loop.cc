@@ -39,6 +39,7 @@ class AudioLoop {
                                             ? std::min(options.chunk_duration, 3600.0)
                                             : 0.1) *
                          options.sample_rate))),
+        vad_piece_samples_(VadPieceSamples(options.sample_rate)),
         second_pass_every_(std::max(0, options.second_pass_every)),
         min_batch_samples_(std::max<size_t>(1, static_cast<size_t>(std::llround(rate_)))),
         keepalive_every_(5 * static_cast<uint64_t>(rate_)),
@@ -162,7 +163,18 @@ class AudioLoop {
       audio_->manual_samples.insert(audio_->manual_samples.end(), chunk.begin(), chunk.end());
       return;
     }
-    RecognizePiece(chunk, seq);
+    // Larger chunks go through recognition in the pieces the detector takes,
+    // so that they give what the default chunk size gives.
+    if (chunk.size() <= vad_piece_samples_) {
+      RecognizePiece(chunk, seq);
+      return;
+    }
+    for (size_t from = 0; from < chunk.size(); from += vad_piece_samples_) {
+      const size_t to = std::min(chunk.size(), from + vad_piece_samples_);
+      piece_.assign(chunk.begin() + static_cast<std::ptrdiff_t>(from),
+                    chunk.begin() + static_cast<std::ptrdiff_t>(to));
+      RecognizePiece(piece_, seq);
+    }
   }
 
   // VAD path: keeps the piece, runs the first pass and the detector on it
@@ -341,10 +353,12 @@ class AudioLoop {
 
   PcmPipeReader reader_;
   std::vector<float> chunk_;
+  std::vector<float> piece_;
   // Whether the bytes now pending were read while capturing.
   bool pending_is_session_audio_ = false;
   const double rate_;
   const size_t chunk_samples_;
+  const size_t vad_piece_samples_;
   const int second_pass_every_;
   const size_t min_batch_samples_;
   const uint64_t keepalive_every_;

@@ -265,6 +265,55 @@ TEST(Realtime, StopAndStartInOneWriteKeepTheirOrder) {
   }
 }
 
+// What one session found: its VAD segments, punctuated texts and results.
+struct Findings {
+  std::vector<std::string> segments;
+  std::vector<std::string> punctuated;
+  std::vector<std::string> results;
+};
+
+Findings FindingsAtChunkDuration(const std::string& seconds) {
+  EngineSession engine(RealtimeArgs({"--chunk-duration", seconds}));
+  Findings found;
+  if (!engine.WaitForType("ready")) return found;
+  engine.SendCommand("start");
+  if (!engine.WaitForLog("[SESSION-DIAG] session-reset-consumed seq=1 ")) return found;
+  // Two phrases, then a 10.5 s utterance that the VAD cuts at 8 s; 24 s in
+  // all, a whole number of chunks at every duration tried.
+  std::vector<float> audio = Clip("speech_pause_speech", 0, 10);
+  const std::vector<float> utterance = Clip("long_utterance", 0, 20);
+  audio.insert(audio.end(), utterance.begin(), utterance.end());
+  audio.resize(24 * 16000, 0.0f);
+  engine.SendAudio(audio);
+  if (!engine.WaitUntilAudioRead()) return found;
+  engine.SendCommand("stop");
+  engine.SendCommand("quit");
+  engine.Finish();
+  for (const Event& e : engine.events()) {
+    if (e["type"] == "log" && StartsWith(e["message"], "[VAD] seg ")) {
+      found.segments.push_back(e["message"]);
+    } else if (e["type"] == "punctuated") {
+      found.punctuated.push_back(e["text"]);
+    } else if (e["type"] == "result") {
+      found.results.push_back(e["segments"].dump());
+    }
+  }
+  return found;
+}
+
+TEST(Realtime, LargeChunksFindWhatTheDefaultChunksFind) {
+  const Findings reference = FindingsAtChunkDuration("0.1");
+  ASSERT_GE(reference.segments.size(), 4u);
+  ASSERT_FALSE(reference.results.empty());
+  for (const char* seconds : {"0.5", "2", "8"}) {
+    SCOPED_TRACE(std::string("--chunk-duration ") + seconds);
+    const Findings found = FindingsAtChunkDuration(seconds);
+    EXPECT_EQ(found.segments, reference.segments);
+    EXPECT_EQ(found.punctuated, reference.punctuated);
+    EXPECT_EQ(found.results, reference.results);
+  }
+}
+
 TEST(Realtime, IdsRestartAfterEveryStart) {
   EngineSession engine(RealtimeArgs());
   ASSERT_TRUE(engine.WaitForType("ready"));
