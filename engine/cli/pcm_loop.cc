@@ -15,6 +15,8 @@
 namespace dictacore {
 namespace {
 
+using Posting = SharedState::Posting;
+
 const char* Flag(bool value) { return value ? "1" : "0"; }
 
 class AudioLoop {
@@ -51,9 +53,8 @@ class AudioLoop {
       // Emptied before the requests are looked at: a wake-up posted after
       // the look is still pending at the next wait.
       shared_->wakeup.Clear();
-      if (!StartBeingPosted()) ApplyPendingRequests("loop-top");
-      HandleStopRequest();
-      if (shared_->start_waiting.load()) {
+      HandleRequests();
+      if (shared_->posting.load() != Posting::kNone) {
         shared_->wakeup.Wait(10);
       } else if (!ReadAndHandleChunk()) {
         break;
@@ -84,8 +85,23 @@ class AudioLoop {
       return false;
     }
     // Empty: a wake-up came first; the requests are handled at the top.
-    if (!chunk_.empty()) HandleChunk(chunk_, shared_->capturing.load());
+    if (chunk_.empty()) return true;
+    // The bytes left pending came with the chunk's last bytes.
+    pending_is_session_audio_ = shared_->capturing.load();
+    HandleChunk(chunk_, pending_is_session_audio_);
     return true;
+  }
+
+  // The requests of a command that is still being posted wait until it is
+  // whole, except that a start waiting for a stop lets the stop (and the
+  // requests posted before it) go first.
+  void HandleRequests() {
+    const Posting posting = shared_->posting.load();
+    if (posting == Posting::kNone ||
+        (posting == Posting::kStart && shared_->stop_requested.load())) {
+      ApplyPendingRequests("loop-top");
+    }
+    if (posting != Posting::kStop) HandleStopRequest();
   }
 
   void HandleStopRequest() {
@@ -113,18 +129,12 @@ class AudioLoop {
     }
   }
 
-  // A "start" waits while a stop is pending; otherwise it is being posted,
-  // and its requests are applied once whole, after its log lines.
-  bool StartBeingPosted() const {
-    return shared_->start_waiting.load() && !shared_->stop_requested.load();
-  }
-
   // A chunk in hand while a "start" is being posted, or posted and not yet
   // applied, was read before the loop saw that start: it belongs to neither
   // session. The bytes pending behind it go with the start's requests, at
   // the top of the loop.
   bool StartUnseen() const {
-    return shared_->start_waiting.load() || shared_->pending_pcm_clear.load();
+    return shared_->posting.load() == Posting::kStart || shared_->pending_pcm_clear.load();
   }
 
   bool VadPath() const { return options_.manual_realtime && vad_ != nullptr && vad_->IsReady(); }

@@ -33,10 +33,13 @@ struct SharedState {
   std::atomic<uint32_t> single_partial_step{0};
   std::atomic<int32_t> next_segment_id{1};
   std::atomic<bool> pending_online_reset{false};
-  // Set while a "start" is being posted (and waits for a stop the audio
-  // thread is still ending); the audio thread reads no audio meanwhile, so
-  // nothing read in between lands in either session.
-  std::atomic<bool> start_waiting{false};
+  // The command the command thread is posting, if any: a "start" (which
+  // first waits for a stop the audio thread is still ending) or a realtime
+  // "stop". Meanwhile the audio thread reads no audio, so nothing read in
+  // between lands in the wrong session, and leaves the command's requests
+  // until it is whole, so that their events follow its log lines.
+  enum class Posting : uint8_t { kNone, kStart, kStop };
+  std::atomic<Posting> posting{Posting::kNone};
   // Posted after start, stop and quit requests.
   WakeupPipe wakeup;
   std::mutex mode_mutex;
