@@ -86,8 +86,10 @@ class AudioLoop {
     }
     // Empty: a wake-up came first; the requests are handled at the top.
     if (chunk_.empty()) return true;
-    // The bytes left pending came with the chunk's last bytes.
-    pending_is_session_audio_ = shared_->capturing.load();
+    // Read for the session before the loop saw the stop it is to end: still
+    // the session's. The bytes left pending came with the chunk's last ones.
+    pending_is_session_audio_ =
+        shared_->capturing.load() || (pending_is_session_audio_ && StopUnseen());
     HandleChunk(chunk_, pending_is_session_audio_);
     return true;
   }
@@ -127,6 +129,11 @@ class AudioLoop {
          reader_.TakePending(chunk_samples_, &chunk_)) {
       HandleChunk(chunk_, true);
     }
+  }
+
+  // A realtime stop turns capture off before the loop ends it.
+  bool StopUnseen() const {
+    return shared_->posting.load() == Posting::kStop || shared_->stop_requested.load();
   }
 
   // A chunk in hand while a "start" is being posted, or posted and not yet
@@ -364,7 +371,8 @@ class AudioLoop {
   PcmPipeReader reader_;
   std::vector<float> chunk_;
   std::vector<float> piece_;
-  // Whether the bytes now pending were read while capturing.
+  // Whether the bytes now pending (and the chunk being read) were read for
+  // the session: capture was on when the read began.
   bool pending_is_session_audio_ = false;
   const double rate_;
   const size_t chunk_samples_;
