@@ -99,7 +99,7 @@ class OfflineRun {
       }
       return false;
     }
-    const size_t piece = std::max<size_t>(static_cast<size_t>(params_.sample_rate / 10), 1);
+    const size_t piece = VadPieceSamples(params_.sample_rate);
     std::vector<float> chunk;
     for (size_t pos = 0; pos < audio_.size(); pos += piece) {
       chunk.assign(audio_.begin() + static_cast<std::ptrdiff_t>(pos),

@@ -59,6 +59,9 @@ class EngineSession {
   // multiple of five seconds, then waits for that keepalive line: the engine
   // has then taken in every chunk. Returns false on a timeout.
   bool SendAndSync(const std::vector<float>& audio);
+  // Waits until the engine has read every byte written to its audio pipe
+  // (whether it has made chunks of them or not). False on a timeout.
+  bool WaitUntilAudioRead(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   void CloseStdin() { process_.CloseStdin(); }
   void CloseAudio() { process_.CloseAudio(); }
   void CloseStdout() { process_.CloseStdout(); }
