@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "engine/common/error.h"
+#include "engine/common/json_writer.h"
 #include "engine/common/posix_io.h"
 #include "engine/common/strings.h"
 
@@ -204,13 +205,8 @@ bool WriteWavFloat32(const std::string& path, const std::vector<float>& samples,
 }
 
 std::string BuildHelperRequestLine(const std::string& wav_path) {
-  std::string line = "{\"input\":\"";
-  for (char ch : wav_path) {
-    if (ch == '\\' || ch == '"') line.push_back('\\');
-    line.push_back(ch);
-  }
-  line.append("\"}");
-  return line;
+  JsonWriter json(JsonEscaping::kQuotesOnly);
+  return json.BeginObject().String("input", wav_path).EndObject().Take();
 }
 
 bool ParseHelperSegmentLine(const std::string& line, double* start, double* end,

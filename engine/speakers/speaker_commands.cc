@@ -1,7 +1,6 @@
 #include "engine/speakers/speaker_commands.h"
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -9,6 +8,7 @@
 
 #include "engine/audio/audio_file_reader.h"
 #include "engine/cli/event_emitter.h"
+#include "engine/common/json_writer.h"
 #include "engine/common/line_reader.h"
 #include "engine/common/strings.h"
 #include "engine/speakers/enroll_db.h"
@@ -16,47 +16,22 @@
 namespace dictacore {
 namespace {
 
-std::string JsonString(const std::string& value) { return "\"" + JsonEscape(value) + "\""; }
-
-// A compact JSON object, members in the order they are added.
-class JsonObject {
- public:
-  JsonObject& String(const std::string& key, const std::string& value) {
-    return Raw(key, JsonString(value));
-  }
-  JsonObject& Raw(const std::string& key, const std::string& json) {
-    text_ += text_.empty() ? "{" : ",";
-    text_ += JsonString(key);
-    text_ += ":";
-    text_ += json;
-    return *this;
-  }
-  std::string Build() const { return text_.empty() ? "{}" : text_ + "}"; }
-
- private:
-  std::string text_;
-};
-
-std::string JsonArray(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) out += ",";
-    out += items[i];
-  }
-  return out + "]";
-}
-
-// Seconds and scores with three decimals; JSON has no infinity or NaN.
-std::string Fixed3(double value) { return FormatFixed(std::isfinite(value) ? value : 0.0, 3); }
-
 int FailCommand(EventEmitter* emitter, const std::string& message) {
   emitter->EmitError(message);
   return 1;
 }
 
-int Print(EventEmitter* emitter, const JsonObject& object) {
-  emitter->EmitRawJson(object.Build());
+// Prints the one result object of a command; `json` holds its open object.
+int Print(EventEmitter* emitter, JsonWriter* json) {
+  emitter->EmitRawJson(json->EndObject().text());
   return 0;
+}
+
+// The start of every "ok" result.
+JsonWriter OkResult(const std::string& status) {
+  JsonWriter json;
+  json.BeginObject().String("type", "ok").String("status", status);
+  return json;
 }
 
 std::string SamplePath(const std::string& samples_dir, const std::string& md5) {
@@ -151,11 +126,9 @@ int RunRegister(const Options& options) {
   if (md5.empty()) return FailCommand(&emitter, "register: " + error);
   error.clear();
   if (EnrollDbContainsMd5(options.speaker_enroll_db, md5, &error)) {
-    return Print(&emitter, JsonObject()
-                               .String("type", "ok")
-                               .String("status", "already_registered")
-                               .String("name", options.register_name)
-                               .Raw("md5", "\"" + md5 + "\""));
+    JsonWriter json = OkResult("already_registered");
+    json.String("name", options.register_name).String("md5", md5);
+    return Print(&emitter, &json);
   }
   if (!error.empty()) return FailCommand(&emitter, "register: " + error);
 
@@ -181,25 +154,21 @@ int RunRegister(const Options& options) {
     return FailCommand(&emitter, "register: " + error);
   }
   if (already_present) {
-    return Print(&emitter, JsonObject()
-                               .String("type", "ok")
-                               .String("status", "already_registered")
-                               .String("id", id)
-                               .String("name", options.register_name)
-                               .Raw("md5", "\"" + md5 + "\""));
+    JsonWriter json = OkResult("already_registered");
+    json.String("id", id).String("name", options.register_name).String("md5", md5);
+    return Print(&emitter, &json);
   }
 
   const std::string samples_dir = SamplesDirectory(options);
   const std::string copy = SaveSampleCopy(options.register_input, samples_dir, md5);
   emitter.EmitLog(copy.empty() ? "[REGISTER] warning: could not save sample copy under " + samples_dir
                                : "[REGISTER] saved sample copy -> " + copy);
-  return Print(&emitter, JsonObject()
-                             .String("type", "ok")
-                             .String("status", "registered")
-                             .String("id", id)
-                             .String("name", options.register_name)
-                             .Raw("md5", "\"" + md5 + "\"")
-                             .String("sample", copy));
+  JsonWriter json = OkResult("registered");
+  json.String("id", id)
+      .String("name", options.register_name)
+      .String("md5", md5)
+      .String("sample", copy);
+  return Print(&emitter, &json);
 }
 
 int RunListSpeakers(const Options& options) {
@@ -214,27 +183,25 @@ int RunListSpeakers(const Options& options) {
     return FailCommand(&emitter, "list: " + error);
   }
   const std::string samples_dir = SamplesDirectory(options);
-  std::vector<std::string> speakers;
+  JsonWriter json;
+  json.BeginObject().String("type", "speakers").Int("dim", dim).Key("speakers").BeginArray();
   for (const EnrollEntry& entry : entries) {
-    std::vector<std::string> voiceprints;
+    json.BeginObject()
+        .String("id", entry.id)
+        .String("name", entry.name)
+        .Int("count", static_cast<int64_t>(entry.samples.size()))
+        .Key("voiceprints")
+        .BeginArray();
     for (const EnrollSample& sample : entry.samples) {
-      voiceprints.push_back(
-          JsonObject()
-              .String("md5", sample.md5)
-              .String("sample", sample.md5.empty() ? "" : SamplePath(samples_dir, sample.md5))
-              .Build());
+      json.BeginObject()
+          .String("md5", sample.md5)
+          .String("sample", sample.md5.empty() ? "" : SamplePath(samples_dir, sample.md5))
+          .EndObject();
     }
-    speakers.push_back(JsonObject()
-                           .String("id", entry.id)
-                           .String("name", entry.name)
-                           .Raw("count", std::to_string(entry.samples.size()))
-                           .Raw("voiceprints", JsonArray(voiceprints))
-                           .Build());
+    json.EndArray().EndObject();
   }
-  return Print(&emitter, JsonObject()
-                             .String("type", "speakers")
-                             .Raw("dim", std::to_string(dim))
-                             .Raw("speakers", JsonArray(speakers)));
+  json.EndArray();
+  return Print(&emitter, &json);
 }
 
 int RunMigrateSpeakers(const Options& options) {
@@ -264,16 +231,13 @@ int RunRenameSpeaker(const Options& options) {
     return FailCommand(&emitter, "rename: " + error);
   }
   if (!found) {
-    return Print(&emitter, JsonObject()
-                               .String("type", "ok")
-                               .String("status", "not_found")
-                               .String("id", options.rename_speaker_id));
+    JsonWriter json = OkResult("not_found");
+    json.String("id", options.rename_speaker_id);
+    return Print(&emitter, &json);
   }
-  return Print(&emitter, JsonObject()
-                             .String("type", "ok")
-                             .String("status", "renamed")
-                             .String("id", options.rename_speaker_id)
-                             .String("name", options.rename_speaker_name));
+  JsonWriter json = OkResult("renamed");
+  json.String("id", options.rename_speaker_id).String("name", options.rename_speaker_name);
+  return Print(&emitter, &json);
 }
 
 int RunUnregister(const Options& options) {
@@ -311,24 +275,22 @@ int RunUnregister(const Options& options) {
   }
   if (!ok) return FailCommand(&emitter, "unregister: " + error);
   if (!found) {
-    return Print(&emitter,
-                 JsonObject().String("type", "ok").String("status", "not_found").String(key, key_value));
+    JsonWriter json = OkResult("not_found");
+    json.String(key, key_value);
+    return Print(&emitter, &json);
   }
 
-  std::vector<std::string> removed_json;
+  JsonWriter json = OkResult("unregistered");
+  json.String("id", options.unregister_speaker_id).String("name", name).Key("removed").BeginArray();
   for (const std::string& md5 : removed) {
     if (!md5.empty()) {
       std::error_code ignored;
       std::filesystem::remove(SamplePath(samples_dir, md5), ignored);
     }
-    removed_json.push_back(JsonString(md5));
+    json.String(md5);
   }
-  return Print(&emitter, JsonObject()
-                             .String("type", "ok")
-                             .String("status", "unregistered")
-                             .String("id", options.unregister_speaker_id)
-                             .String("name", name)
-                             .Raw("removed", JsonArray(removed_json)));
+  json.EndArray();
+  return Print(&emitter, &json);
 }
 
 int RunIdentifyOnly(const Options& options) {
@@ -367,25 +329,22 @@ int RunIdentifyOnly(const Options& options) {
       BuildClusterIdentityMap(&identifier, samples, options.sample_rate,
                               options.speaker_id_max_seconds, segments, &emitter, &scores);
 
-  JsonObject speakers;
-  for (const auto& [label, name] : names) speakers.String(label, name);
-  std::vector<std::string> rows;
+  JsonWriter json;
+  json.BeginObject().String("type", "identify-result").Key("speakers").BeginObject();
+  for (const auto& [label, name] : names) json.String(label, name);
+  json.EndObject().Key("segments").BeginArray();
   for (const DiarizationSegment& segment : segments) {
     const auto name = names.find(segment.speaker);
     const auto score = scores.find(segment.speaker);
-    rows.push_back(JsonObject()
-                       .Raw("start_time", Fixed3(segment.start))
-                       .Raw("end_time", Fixed3(segment.end))
-                       .String("label", segment.speaker)
-                       .String("speaker", name == names.end() ? segment.speaker : name->second)
-                       .Raw("score", Fixed3(score == scores.end() ? 0.0 : score->second))
-                       .Build());
+    json.BeginObject()
+        .Fixed("start_time", segment.start, 3)
+        .Fixed("end_time", segment.end, 3)
+        .String("label", segment.speaker)
+        .String("speaker", name == names.end() ? segment.speaker : name->second)
+        .Fixed("score", score == scores.end() ? 0.0 : score->second, 3)
+        .EndObject();
   }
-  emitter.EmitRawJson(JsonObject()
-                          .String("type", "identify-result")
-                          .Raw("speakers", speakers.Build())
-                          .Raw("segments", JsonArray(rows))
-                          .Build());
+  emitter.EmitRawJson(json.EndArray().EndObject().text());
   emitter.EmitComplete("Identification complete");
   return 0;
 }
