@@ -44,6 +44,19 @@ std::string SpeakerLabel(int number) {
   return buffer;
 }
 
+bool ParseTurnLine(const std::string& line, DiarizationSegment* turn) {
+  const size_t first_tab = line.find('\t');
+  if (first_tab == std::string::npos) return false;
+  const size_t second_tab = line.find('\t', first_tab + 1);
+  if (second_tab == std::string::npos) return false;
+  if (!ParseLeadingDouble(line.substr(0, first_tab), &turn->start) ||
+      !ParseLeadingDouble(line.substr(first_tab + 1, second_tab - first_tab - 1), &turn->end)) {
+    return false;
+  }
+  turn->speaker = line.substr(second_tab + 1);
+  return true;
+}
+
 std::string ResolveModelFile(const std::string& dir, const std::string& name,
                              const std::string& key) {
   if (dir.empty()) return std::string();

@@ -72,6 +72,14 @@ std::unique_ptr<DiarizationBackend> MakeFluidAudioDiarizationBackend();
 std::string ResolveModelFile(const std::string& dir, const std::string& name,
                              const std::string& key);
 
+// Splits one turn line "start<TAB>end<TAB>label", as the --identify-only
+// segment list and the diarization helper's answers write them: the times as
+// strtod reads them (leading white space skipped, anything after the number
+// ignored; infinity and NaN spellings accepted), the label everything after
+// the second tab. False when a tab or a number is missing. Which turns to
+// skip beyond that is each caller's own rule.
+bool ParseTurnLine(const std::string& line, DiarizationSegment* turn);
+
 // "SPEAKER_" + `number` with at least two digits, zero-padded.
 std::string SpeakerLabel(int number);
 

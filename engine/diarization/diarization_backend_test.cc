@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,27 @@ TEST(SpeakerLabel, AtLeastTwoDigits) {
   EXPECT_EQ(SpeakerLabel(0), "SPEAKER_00");
   EXPECT_EQ(SpeakerLabel(7), "SPEAKER_07");
   EXPECT_EQ(SpeakerLabel(123), "SPEAKER_123");
+}
+
+TEST(ParseTurnLine, TimesAsStrtodReadsThemAndTheRestAsLabel) {
+  DiarizationSegment turn;
+  ASSERT_TRUE(ParseTurnLine(" 1.5x\t-2e1\tSpeaker one\twith tab ", &turn));
+  EXPECT_EQ(turn.start, 1.5);
+  EXPECT_EQ(turn.end, -20.0);
+  EXPECT_EQ(turn.speaker, "Speaker one\twith tab ");
+  ASSERT_TRUE(ParseTurnLine("inf\tnan\t", &turn));
+  EXPECT_TRUE(std::isinf(turn.start));
+  EXPECT_TRUE(std::isnan(turn.end));
+  EXPECT_EQ(turn.speaker, "");
+}
+
+TEST(ParseTurnLine, MissingTabOrNumber) {
+  DiarizationSegment turn;
+  EXPECT_FALSE(ParseTurnLine("", &turn));
+  EXPECT_FALSE(ParseTurnLine("1\t2", &turn));
+  EXPECT_FALSE(ParseTurnLine("1 2 A", &turn));
+  EXPECT_FALSE(ParseTurnLine("\t2\tA", &turn));
+  EXPECT_FALSE(ParseTurnLine("1\tx\tA", &turn));
 }
 
 // --- Backend selection --------------------------------------------------------

@@ -211,21 +211,13 @@ std::string BuildHelperRequestLine(const std::string& wav_path) {
 
 bool ParseHelperSegmentLine(const std::string& line, double* start, double* end,
                             std::string* label) {
-  const size_t first_tab = line.find('\t');
-  if (first_tab == std::string::npos) return false;
-  const size_t second_tab = line.find('\t', first_tab + 1);
-  if (second_tab == std::string::npos) return false;
-  double s = 0.0;
-  double e = 0.0;
-  if (!ParseLeadingDouble(line.substr(0, first_tab), &s) ||
-      !ParseLeadingDouble(line.substr(first_tab + 1, second_tab - first_tab - 1), &e)) {
-    return false;
-  }
+  DiarizationSegment turn;
+  if (!ParseTurnLine(line, &turn)) return false;
   // "inf" and "nan" read as numbers but are no times.
-  if (!std::isfinite(s) || !std::isfinite(e)) return false;
-  *start = s;
-  *end = e;
-  *label = line.substr(second_tab + 1);
+  if (!std::isfinite(turn.start) || !std::isfinite(turn.end)) return false;
+  *start = turn.start;
+  *end = turn.end;
+  *label = std::move(turn.speaker);
   return true;
 }
 

@@ -75,17 +75,8 @@ std::vector<DiarizationSegment> ParseSegmentList(std::istream& in) {
                           LineStatus::kEnd;) {
     if (status == LineStatus::kTooLong) continue;  // no sane turn is that long
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    const size_t first_tab = line.find('\t');
-    if (first_tab == std::string::npos) continue;
-    const size_t second_tab = line.find('\t', first_tab + 1);
-    if (second_tab == std::string::npos) continue;
     DiarizationSegment segment;
-    if (!ParseLeadingDouble(line.substr(0, first_tab), &segment.start) ||
-        !ParseLeadingDouble(line.substr(first_tab + 1, second_tab - first_tab - 1), &segment.end)) {
-      continue;
-    }
-    segment.speaker = line.substr(second_tab + 1);
+    if (!ParseTurnLine(line, &segment)) continue;
     if (!(segment.start < segment.end) || segment.speaker.empty()) continue;
     segments.push_back(std::move(segment));
   }
