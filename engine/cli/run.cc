@@ -63,18 +63,8 @@ OnlineInitOptions MakeOnlineOptions(const Options& o) {
 }
 
 VadInitOptions MakeLiveVadOptions(const Options& o) {
-  VadInitOptions v;
-  v.num_threads = 1;
-  v.provider = o.provider_first;
-  v.sample_rate = o.sample_rate;
-  v.model = o.silero_vad_model;
-  v.threshold = static_cast<float>(o.vad_threshold);
-  v.min_silence_duration = static_cast<float>(o.vad_min_silence);
-  v.min_speech_duration = static_cast<float>(o.vad_min_speech);
-  v.max_speech_duration = static_cast<float>(o.vad_max_speech);
-  v.window_size = 512;
-  v.buffer_size_in_seconds = 120.0f;
-  return v;
+  return MakeVadInitOptions(o.sample_rate, o.provider_first, o.silero_vad_model, o.vad_threshold,
+                            o.vad_min_silence, o.vad_min_speech, o.vad_max_speech);
 }
 
 DiarizationInitOptions MakeDiarizationOptions(const Options& o,

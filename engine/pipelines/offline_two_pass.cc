@@ -56,19 +56,10 @@ class OfflineVad {
 // The detector settings of the offline decode: the VAD itself cuts speech
 // only after two minutes; the grouping enforces the real limits.
 VadInitOptions OfflineVadOptions(const Options& options) {
-  VadInitOptions vad_options;
-  vad_options.sample_rate = options.sample_rate > 0 ? options.sample_rate : 16000;
-  vad_options.num_threads = 1;
-  vad_options.provider = options.provider_first;
-  vad_options.model = options.silero_vad_model;
-  vad_options.threshold = static_cast<float>(options.vad_threshold);
-  vad_options.min_silence_duration = static_cast<float>(options.vad_min_silence);
-  vad_options.min_speech_duration = static_cast<float>(options.vad_min_speech);
-  vad_options.max_speech_duration =
-      static_cast<float>(std::max(120.0, std::max(options.vad_max_speech, 0.0)));
-  vad_options.window_size = 512;
-  vad_options.buffer_size_in_seconds = 120.0f;
-  return vad_options;
+  return MakeVadInitOptions(options.sample_rate > 0 ? options.sample_rate : 16000,
+                            options.provider_first, options.silero_vad_model,
+                            options.vad_threshold, options.vad_min_silence, options.vad_min_speech,
+                            std::max(120.0, std::max(options.vad_max_speech, 0.0)));
 }
 
 // The work of one call: the audio copy, the results and the timing sums.
