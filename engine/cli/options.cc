@@ -134,7 +134,7 @@ bool IsOneShotCommand(const Options& o) {
 }
 
 bool Validate(Options* o, std::string* error) {
-  if (o->sample_rate != 16000) return Fail(error, "Only 16 kHz sample_rate is supported");
+  if (o->sample_rate != kDefaultSampleRate) return Fail(error, "Only 16 kHz sample_rate is supported");
   if (IsOneShotCommand(*o)) return true;
   if (o->audio_format != "s16le" && o->audio_format != "f32le") {
     return Fail(error, "Unsupported audio format: " + o->audio_format);

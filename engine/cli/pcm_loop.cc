@@ -35,7 +35,7 @@ class AudioLoop {
         reader_(options.audio_fd,
                 options.audio_format == "f32le" ? AudioFormat::F32LE : AudioFormat::S16LE,
                 shared->wakeup.fd()),
-        rate_(options.sample_rate < 1 ? 16000.0 : options.sample_rate),
+        rate_(SampleRateOrDefault(options.sample_rate)),
         chunk_samples_(static_cast<size_t>(
             std::llround(std::max(0.02, std::isfinite(options.chunk_duration)
                                             ? std::min(options.chunk_duration, 3600.0)

@@ -23,7 +23,7 @@ bool HasTimestamps(const DecodedTokens& decoded) {
 
 SingleModelLimits MakeSingleModelLimits(const Options& options) {
   SingleModelLimits limits;
-  const int32_t rate = options.sample_rate >= 1 ? options.sample_rate : 16000;
+  const int32_t rate = SampleRateOrDefault(options.sample_rate);
   limits.rate = rate;
   limits.trim_cap = options.single_trim_cap > 0 ? RoundedSamples(options.single_trim_cap, rate) : 0;
   limits.trim_keep =

@@ -32,7 +32,7 @@ int64_t RoundedSamples(double seconds, int32_t rate) {
 
 GroupingParams MakeGroupingParams(const Options& options) {
   GroupingParams params;
-  params.sample_rate = options.sample_rate > 0 ? options.sample_rate : 16000;
+  params.sample_rate = SampleRateOrDefault(options.sample_rate);
   const int32_t sr = params.sample_rate;
 
   const double max_speech = options.vad_max_speech > 0.0 ? options.vad_max_speech : 8.0;

@@ -56,7 +56,7 @@ class OfflineVad {
 // The detector settings of the offline decode: the VAD itself cuts speech
 // only after two minutes; the grouping enforces the real limits.
 VadInitOptions OfflineVadOptions(const Options& options) {
-  return MakeVadInitOptions(options.sample_rate > 0 ? options.sample_rate : 16000,
+  return MakeVadInitOptions(SampleRateOrDefault(options.sample_rate),
                             options.provider_first, options.silero_vad_model,
                             options.vad_threshold, options.vad_min_silence, options.vad_min_speech,
                             std::max(120.0, std::max(options.vad_max_speech, 0.0)));
