@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,6 +12,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/subprocess.h"
 
 namespace dictacore {
 namespace {
@@ -267,16 +268,17 @@ TEST_F(AudioFileReaderTest, HugeDataSizeFromAPipeFailsAtTheRealEnd) {
       WavBuilder().Riff().Fmt(1, 1, 16000, 16).Raw("data").U32(0xFFFFFFF0u).Raw("abcd").bytes();
   const std::string fifo = dir_ + "/pipe.wav";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const pid_t writer = fork();
-  if (writer == 0) {
+  testing::Subprocess::Config config;
+  config.body = [&] {
     std::ofstream(fifo, std::ios::binary) << wav;
-    _exit(0);
-  }
+    return 0;
+  };
+  testing::Subprocess writer(config);
   std::vector<float> samples;
   std::string error;
   EXPECT_FALSE(ReadWavMono(fifo, 16000, &samples, &error));
   EXPECT_EQ(error, "Invalid WAV data chunk");
-  waitpid(writer, nullptr, 0);
+  writer.Wait(std::chrono::seconds(10));
 }
 
 TEST_F(AudioFileReaderTest, NullOutputsTouchNothing) {

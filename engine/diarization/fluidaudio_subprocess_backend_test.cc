@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/common/scoped_temp_dir.h"
+#include "tests/support/subprocess.h"
 
 #ifndef DICTACORE_DIAR_TEST_HELPER
 #error "DICTACORE_DIAR_TEST_HELPER must name the scripted helper program"
@@ -476,24 +477,13 @@ TEST(FluidAudioTimeLimits, HelperThatCannotBeStartedAgainIsGivenUp) {
 // Runs `body` in a child process (resource limits are process-wide) and
 // returns the text it produced.
 std::string InChild(const std::function<std::string()>& body) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "pipe failed in test";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(fds[0]);
+  testing::Subprocess::Config config;
+  config.body = [&] {
     const std::string text = body();
-    [[maybe_unused]] const ssize_t n = ::write(fds[1], text.data(), text.size());
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  std::string text;
-  char buffer[512];
-  ssize_t n = 0;
-  while ((n = ::read(fds[0], buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return text;
+    [[maybe_unused]] const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+    return 0;
+  };
+  return testing::RunProcess(config).out;
 }
 
 // Uses up every descriptor below a small limit, then frees `spare` of them.

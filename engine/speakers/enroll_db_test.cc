@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +19,7 @@
 #include "engine/common/file_lock.h"
 #include "engine/common/scoped_temp_dir.h"
 #include "engine/speakers/md5.h"
+#include "tests/support/subprocess.h"
 
 namespace dictacore {
 namespace {
@@ -449,23 +448,20 @@ TEST_F(EnrollDbTest, FullDiskDuringAWriteLeavesTheDatabaseIntact) {
   const std::string before = ReadWholeFile(DbPath());
   ASSERT_GT(before.size(), 60000u);
 
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{16384, 16384};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
+  testing::Subprocess::Config writer;
+  writer.ignored_signals = {SIGXFSZ};
+  writer.file_size_limit = 16384;
+  writer.body = [&] {
     std::string error;
     bool present = false;
     const bool ok = AppendEnrollEmbedding(DbPath(), "", "Newcomer", "",
                                           std::vector<float>(192, 1.0f), &error, &present, nullptr);
     const bool as_expected = !ok && error == "write error on " + DbPath();
-    ::_exit(as_expected ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write did not fail as a full disk should";
+    return as_expected ? 0 : 1;
+  };
+  const testing::ProcessResult run = testing::RunProcess(writer);
+  ASSERT_EQ(run.term_signal, 0);
+  EXPECT_EQ(run.exit_code, 0) << "the write did not fail as a full disk should";
   EXPECT_EQ(ReadWholeFile(DbPath()), before);
   EXPECT_EQ(OtherFiles(dir_.path(), {"enroll.txt", "enroll.txt.lock"}),
             std::vector<std::string>());
@@ -495,11 +491,11 @@ TEST_F(EnrollDbTest, KillDuringRewritesNeverCorruptsTheDatabase) {
   int caught_mid_write = 0;
   for (int round = 0; round < 20; ++round) {
     std::vector<std::string> known = OtherFiles(dir_.path(), {});
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
+    testing::Subprocess::Config config;
+    config.body = [&]() -> int {
       for (int i = 0;; ++i) WriteEnrollDb(DbPath(), 192, i % 2 == 0 ? version_b : version_a, nullptr);
-    }
+    };
+    testing::Subprocess writer(config);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     while (std::chrono::steady_clock::now() < deadline) {
       struct stat st {};
@@ -511,9 +507,7 @@ TEST_F(EnrollDbTest, KillDuringRewritesNeverCorruptsTheDatabase) {
         break;
       }
     }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(writer.Kill().term_signal, SIGKILL);
     const std::string now = ReadWholeFile(DbPath());
     EXPECT_TRUE(now == text_a || now == text_b) << "round " << round << ": " << now.size() << " bytes";
   }
@@ -563,10 +557,12 @@ TEST_F(EnrollDbTest, EditWithoutItsLockChangesNothing) {
 
 // A process id that no process has now: a child that has been reaped.
 pid_t GonePid() {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
-  return child;
+  testing::Subprocess::Config config;
+  config.body = [] { return 0; };
+  testing::Subprocess child(config);
+  const pid_t pid = child.pid();
+  child.Wait(std::chrono::seconds(10));
+  return pid;
 }
 
 // Copies left by writers that were killed mid-edit go with the next edit,
