@@ -18,6 +18,7 @@
 #include "engine/cli/shared_state.h"
 #include "engine/common/strings.h"
 #include "engine/diarization/diarization_backend.h"
+#include "engine/diarization/diarization_factory.h"
 #include "engine/pipelines/offline_two_pass.h"
 #include "engine/speakers/speaker_commands.h"
 #include "engine/speakers/speaker_identifier.h"

@@ -1,9 +1,9 @@
-// Speaker diarization: who spoke when over a whole recording.
+// Speaker diarization: who spoke when over a whole recording. The interface
+// and what both backends share; diarization_factory.h picks a backend.
 #ifndef DICTACORE_ENGINE_DIARIZATION_DIARIZATION_BACKEND_H_
 #define DICTACORE_ENGINE_DIARIZATION_DIARIZATION_BACKEND_H_
 
 #include <chrono>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -56,15 +56,6 @@ class DiarizationBackend {
   virtual bool Process(const std::vector<float>& samples, int sample_rate,
                        std::vector<DiarizationSegment>* out, std::string* error) = 0;
 };
-
-// Picks the backend the options ask for and initialises it; empty on failure.
-std::unique_ptr<DiarizationBackend> CreateDiarizationBackend(const DiarizationInitOptions& options,
-                                                             std::string* error);
-
-// New, uninitialised backends of each kind; empty when a build leaves the kind
-// out.
-std::unique_ptr<DiarizationBackend> MakeSherpaOnnxDiarizationBackend();
-std::unique_ptr<DiarizationBackend> MakeFluidAudioDiarizationBackend();
 
 // The model file `name` in `dir`, or else the first "*.onnx" entry of `dir`
 // (in listing order) whose lower-cased name contains the lower-cased `key`.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/common/scoped_temp_dir.h"
+#include "engine/diarization/diarization_factory.h"
 #include "engine/diarization/sherpa_onnx_diarization.h"
 
 namespace dictacore {

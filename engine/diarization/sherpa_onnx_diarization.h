@@ -29,6 +29,9 @@ class SherpaOnnxDiarizationBackend : public DiarizationBackend {
   std::unique_ptr<Impl> impl_;
 };
 
+// A new, uninitialised backend of this kind.
+std::unique_ptr<DiarizationBackend> MakeSherpaOnnxDiarizationBackend();
+
 // The segmentation and embedding model files the options name, explicitly or
 // through `model_dir`. False with the reason when one cannot be found; explicit
 // paths are returned as given, without checking that they exist.

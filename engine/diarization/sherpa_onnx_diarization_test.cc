@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/common/scoped_temp_dir.h"
+#include "engine/diarization/diarization_factory.h"
 #include "engine/speakers/speaker_kit_testing.h"
 
 namespace dictacore {
