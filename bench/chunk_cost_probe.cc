@@ -123,7 +123,7 @@ void WriteList(std::string* out, const std::vector<double>& values) {
     return __real_##name args;                \
   }                                           \
   static_assert(std::is_same_v<decltype(&__wrap_##name), decltype(&name)>, #name);
-#include "bench/toolkit_calls.inc"
+#include "toolkit_calls.inc"
 #undef TOOLKIT_CALL
 
 extern "C" ssize_t __real_read(int fd, void* buffer, size_t size);
