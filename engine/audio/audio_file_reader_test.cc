@@ -134,7 +134,11 @@ TEST_F(AudioFileReaderTest, FloatSamplesAreCopiedUnclamped) {
 TEST_F(AudioFileReaderTest, TrailingPartialSamplesAreIgnored) {
   // Three data bytes of 16-bit audio: one sample and an ignored byte (the
   // chunk then has a pad byte).
-  EXPECT_EQ(ReadWav(WavBuilder().Riff().Fmt(1, 1, 16000, 16).Chunk("data", std::string("\x00\x40\x7f", 3)).bytes())
+  EXPECT_EQ(ReadWav(WavBuilder()
+                        .Riff()
+                        .Fmt(1, 1, 16000, 16)
+                        .Chunk("data", std::string("\x00\x40\x7f", 3))
+                        .bytes())
                 .size(),
             1u);
   std::string payload(6, '\0');
@@ -157,25 +161,18 @@ TEST_F(AudioFileReaderTest, ExtendedFmtChunkIsAccepted) {
 }
 
 TEST_F(AudioFileReaderTest, LaterChunksReplaceEarlierOnes) {
-  EXPECT_EQ(ReadWav(WavBuilder()
-                        .Riff()
-                        .Fmt(1, 1, 16000, 16)
-                        .DataS16({1, 2, 3})
-                        .DataS16({16384})
-                        .bytes()),
-            (std::vector<float>{0.5f}));
+  EXPECT_EQ(
+      ReadWav(WavBuilder().Riff().Fmt(1, 1, 16000, 16).DataS16({1, 2, 3}).DataS16({16384}).bytes()),
+      (std::vector<float>{0.5f}));
   // A later fmt switches the whole file to float.
-  EXPECT_EQ(ReadWav(WavBuilder()
-                        .Riff()
-                        .Fmt(1, 2, 8000, 16)
-                        .Fmt(3, 1, 16000, 32)
-                        .DataF32({0.75f})
-                        .bytes()),
-            (std::vector<float>{0.75f}));
+  EXPECT_EQ(
+      ReadWav(
+          WavBuilder().Riff().Fmt(1, 2, 8000, 16).Fmt(3, 1, 16000, 32).DataF32({0.75f}).bytes()),
+      (std::vector<float>{0.75f}));
   // A later empty data chunk empties the data.
-  EXPECT_EQ(ReadWavError(WavBuilder().Riff().Fmt(1, 1, 16000, 16).DataS16({1}).Chunk("data", "")
-                             .bytes()),
-            "WAV has no data");
+  EXPECT_EQ(
+      ReadWavError(WavBuilder().Riff().Fmt(1, 1, 16000, 16).DataS16({1}).Chunk("data", "").bytes()),
+      "WAV has no data");
 }
 
 TEST_F(AudioFileReaderTest, HeaderErrors) {
@@ -203,9 +200,9 @@ TEST_F(AudioFileReaderTest, ChecksInOrder) {
             unsupported);
   EXPECT_EQ(ReadWavError(WavBuilder().Riff().Fmt(1, 1, 16000, 24).Chunk("data", "abc").bytes()),
             unsupported);
-  EXPECT_EQ(ReadWavError(WavBuilder().Riff().Fmt(3, 1, 16000, 64).Chunk("data", "abcdefgh")
-                             .bytes()),
-            unsupported);
+  EXPECT_EQ(
+      ReadWavError(WavBuilder().Riff().Fmt(3, 1, 16000, 64).Chunk("data", "abcdefgh").bytes()),
+      unsupported);
 }
 
 TEST_F(AudioFileReaderTest, ExpectedRateIsTheCallersRate) {
@@ -221,15 +218,20 @@ TEST_F(AudioFileReaderTest, TruncatedChunks) {
   EXPECT_EQ(ReadWavError(WavBuilder().Riff().Raw("fmt ").U32(16).U16(1).U16(1).bytes()),
             "Invalid WAV fmt chunk");
   // data chunk shorter than it claims.
-  EXPECT_EQ(ReadWavError(WavBuilder().Riff().Fmt(1, 1, 16000, 16).Raw("data").U32(100).Raw("ab")
-                             .bytes()),
-            "Invalid WAV data chunk");
+  EXPECT_EQ(
+      ReadWavError(WavBuilder().Riff().Fmt(1, 1, 16000, 16).Raw("data").U32(100).Raw("ab").bytes()),
+      "Invalid WAV data chunk");
   // A chunk header cut short simply ends the walk.
   EXPECT_EQ(ReadWav(WavBuilder().Riff().Fmt(1, 1, 16000, 16).DataS16({16384}).Raw("LIS").bytes()),
             (std::vector<float>{0.5f}));
   // A skipped chunk claiming more than the file holds also ends the walk.
-  EXPECT_EQ(ReadWav(WavBuilder().Riff().Fmt(1, 1, 16000, 16).DataS16({16384}).Raw("LIST")
-                        .U32(0xFFFFFFF0u).bytes()),
+  EXPECT_EQ(ReadWav(WavBuilder()
+                        .Riff()
+                        .Fmt(1, 1, 16000, 16)
+                        .DataS16({16384})
+                        .Raw("LIST")
+                        .U32(0xFFFFFFF0u)
+                        .bytes()),
             (std::vector<float>{0.5f}));
 }
 
@@ -295,8 +297,8 @@ TEST_F(AudioFileReaderTest, NullOutputsTouchNothing) {
 TEST_F(AudioFileReaderTest, RawPcmConversion) {
   std::vector<float> samples;
   std::string error;
-  ASSERT_TRUE(ReadPcmMono(Write(std::string("\x00\x40\x00\x80\xff\x7f", 6)), "s16le", &samples,
-                          &error))
+  ASSERT_TRUE(
+      ReadPcmMono(Write(std::string("\x00\x40\x00\x80\xff\x7f", 6)), "s16le", &samples, &error))
       << error;
   EXPECT_EQ(samples, (std::vector<float>{0.5f, -1.0f, 32767.0f / 32768.0f}));
 

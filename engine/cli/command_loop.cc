@@ -126,8 +126,7 @@ void SetPartialInterval(const Options& options, double seconds, EventEmitter* em
   const uint32_t step = SinglePartialStepSamples(seconds, options.sample_rate);
   shared->single_partial_step = step;
   const double rate = SampleRateOrDefault(options.sample_rate);
-  std::string message =
-      "single-partial-interval updated to " + FormatFixed(step / rate, 3) + "s";
+  std::string message = "single-partial-interval updated to " + FormatFixed(step / rate, 3) + "s";
   if (!(options.single_model_streaming && options.manual_realtime)) {
     message += " (inactive until native single-model manual-realtime is used)";
   }
@@ -232,4 +231,3 @@ void CommandLoop(const Options& options, OfflineDecoderBackend* decoder, PuncBac
 }
 
 }  // namespace dictacore
-

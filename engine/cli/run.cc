@@ -189,14 +189,16 @@ void StartBackends(const Options& options, const HelperTimeLimits& helper_limits
 
   if (WantsDiarization(options)) {
     error.clear();
-    e->diarization = CreateDiarizationBackend(MakeDiarizationOptions(options, helper_limits), &error);
-    e->emitter.EmitLog(e->diarization
-                           ? "[M2] Speaker diarization initialized (" + DiarizationLabel(options) + ")"
-                           : "[M2] Speaker diarization init failed: " + error);
+    e->diarization =
+        CreateDiarizationBackend(MakeDiarizationOptions(options, helper_limits), &error);
+    e->emitter.EmitLog(e->diarization ? "[M2] Speaker diarization initialized (" +
+                                            DiarizationLabel(options) + ")"
+                                      : "[M2] Speaker diarization init failed: " + error);
     if (!e->diarization && options.diarization_helper_binary.empty()) {
-      LogModelFileFaults(&e->emitter, "[M2]",
-                         {{"--diarization-segmentation-model", options.diarization_segmentation_model},
-                          {"--diarization-embedding-model", options.diarization_embedding_model}});
+      LogModelFileFaults(
+          &e->emitter, "[M2]",
+          {{"--diarization-segmentation-model", options.diarization_segmentation_model},
+           {"--diarization-embedding-model", options.diarization_embedding_model}});
     }
   }
 

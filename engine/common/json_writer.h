@@ -33,8 +33,7 @@ void AppendJsonEscaped(const std::string& text, JsonEscaping escaping, std::stri
 //   json.text() is {"type":"ok","count":2}
 class JsonWriter {
  public:
-  explicit JsonWriter(JsonEscaping escaping = JsonEscaping::kControlBytes)
-      : escaping_(escaping) {}
+  explicit JsonWriter(JsonEscaping escaping = JsonEscaping::kControlBytes) : escaping_(escaping) {}
 
   JsonWriter& BeginObject();
   JsonWriter& EndObject();

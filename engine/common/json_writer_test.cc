@@ -53,7 +53,8 @@ TEST(JsonWriter, FixedDecimalsAndNoNonFiniteNumbers) {
       .Fixed(std::numeric_limits<double>::quiet_NaN(), 2)
       .Fixed(-std::numeric_limits<double>::infinity(), 3)
       .EndArray();
-  EXPECT_EQ(json.text(), "[1.50,2.125,-0.00,"
+  EXPECT_EQ(json.text(),
+            "[1.50,2.125,-0.00,"
             "1606938044258990275541962092341162602522202993782792835301376,0.00,0.000]");
 }
 
@@ -71,7 +72,10 @@ TEST(JsonWriter, QuotesOnlyEscapingLeavesControlBytesRaw) {
 
 TEST(AppendJsonEscaped, KeepsWhatIsAlreadyThereAndTheBytesAroundEscapes) {
   std::string out = "<";
-  AppendJsonEscaped(std::string("ab\0cd\x1f" "ef", 8), JsonEscaping::kControlBytes, &out);
+  AppendJsonEscaped(std::string("ab\0cd\x1f"
+                                "ef",
+                                8),
+                    JsonEscaping::kControlBytes, &out);
   EXPECT_EQ(out, "<ab\\u0000cd\\u001fef");
 }
 

@@ -42,7 +42,7 @@ struct DiarizationInitOptions {
   int max_speakers = 0;  // 0: unknown
   float min_duration_on = 0.3f;
   float min_duration_off = 0.5f;
-  std::string helper_binary;   // helper process backend
+  std::string helper_binary;  // helper process backend
   std::string backend = "offline";
   HelperTimeLimits helper_limits;
 };

@@ -106,9 +106,9 @@ TEST(ResolveModelFile, ExactNameFirstThenKeyInListing) {
 TEST(ResolveModelFile, WhatNeverQualifies) {
   ScopedTempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  dir.Write("SEGMENT.ONNX", "x");              // upper-case extension
-  dir.Write("segment.onnx.bak", "x");          // not ending in .onnx
-  dir.Write("other.onnx", "x");                // no key
+  dir.Write("SEGMENT.ONNX", "x");                       // upper-case extension
+  dir.Write("segment.onnx.bak", "x");                   // not ending in .onnx
+  dir.Write("other.onnx", "x");                         // no key
   ::mkdir(dir.File("segment-dir.onnx").c_str(), 0755);  // not a regular file
   ASSERT_EQ(::symlink("/nonexistent/x", dir.File("segment-dangling.onnx").c_str()), 0);
   EXPECT_EQ(ResolveModelFile(dir.path(), "segmentation-3.1.onnx", "segment"), "");

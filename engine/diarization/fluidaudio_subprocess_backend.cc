@@ -97,7 +97,8 @@ void PutLe16(std::string* out, uint16_t v) {
 }
 
 void PutLe32(std::string* out, uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>((v >> shift) & 0xFF));
+  for (int shift = 0; shift < 32; shift += 8)
+    out->push_back(static_cast<char>((v >> shift) & 0xFF));
 }
 
 // Waits until `fd` has something to read (or has ended, which the read then
@@ -241,10 +242,9 @@ std::vector<DiarizationSegment> HelperResponseTurns::TakeSorted() {
   std::vector<DiarizationSegment> sorted = std::move(turns_);
   turns_.clear();
   labels_.clear();
-  std::stable_sort(sorted.begin(), sorted.end(),
-                   [](const DiarizationSegment& a, const DiarizationSegment& b) {
-                     return a.start < b.start;
-                   });
+  std::stable_sort(
+      sorted.begin(), sorted.end(),
+      [](const DiarizationSegment& a, const DiarizationSegment& b) { return a.start < b.start; });
   return sorted;
 }
 
@@ -375,20 +375,20 @@ bool FluidAudioSubprocessBackend::IsReady() const {
   return impl_ && (impl_->ready || impl_->restart_pending);
 }
 
-bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
-                                       std::string* error) {
+bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options, std::string* error) {
   impl_.reset();  // shuts a previous helper down
   impl_ = std::make_unique<Impl>(options);
 
   if (options.helper_binary.empty()) {
-    return Fail(error, "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
+    return Fail(error,
+                "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
   }
   if (options.model_dir.empty()) {
     return Fail(error, "diarization model_dir is empty");
   }
   if (::access(options.helper_binary.c_str(), X_OK) != 0) {
     return Fail(error, "diarization helper not executable: " + options.helper_binary + " (" +
-                        ErrnoText() + ")");
+                           ErrnoText() + ")");
   }
   IgnoreBrokenPipeOnce();
   return impl_->Start(error);
@@ -422,8 +422,7 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     return Fail(error, "wav write failed: " + wav_error);
   }
 
-  const double seconds =
-      sample_rate > 0 ? static_cast<double>(samples.size()) / sample_rate : 0.0;
+  const double seconds = sample_rate > 0 ? static_cast<double>(samples.size()) / sample_rate : 0.0;
   const std::chrono::milliseconds limit = impl_->options.helper_limits.Request(seconds);
   const auto deadline = MonotonicClock::now() + limit;
   if (!WriteAllToFd(impl_->to_helper, BuildHelperRequestLine(wav_path) + "\n")) {

@@ -77,8 +77,8 @@ bool DecodeAndEmitRealtimeBatch(const Options& options, OfflineDecoderBackend* d
   const int64_t first_start = batch.front().start;
   int64_t end = first_start;
   for (const PendingRealtimeSegment& segment : batch) {
-    end = std::max<int64_t>(end, static_cast<int64_t>(segment.start) +
-                                     static_cast<int64_t>(segment.samples.size()));
+    end = std::max<int64_t>(
+        end, static_cast<int64_t>(segment.start) + static_cast<int64_t>(segment.samples.size()));
   }
   const double rate = SampleRateOrDefault(options.sample_rate);
   const int first_id = batch.front().segment_id;

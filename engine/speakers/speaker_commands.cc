@@ -71,8 +71,8 @@ SpeakerIdentifierOptions IdentifierOptionsFor(const Options& options) {
 std::vector<DiarizationSegment> ParseSegmentList(std::istream& in) {
   std::vector<DiarizationSegment> segments;
   std::string line;
-  for (LineStatus status; (status = ReadBoundedLine(in, kMaxSegmentLineBytes, &line)) !=
-                          LineStatus::kEnd;) {
+  for (LineStatus status;
+       (status = ReadBoundedLine(in, kMaxSegmentLineBytes, &line)) != LineStatus::kEnd;) {
     if (status == LineStatus::kTooLong) continue;  // no sane turn is that long
     if (!line.empty() && line.back() == '\r') line.pop_back();
     DiarizationSegment segment;
@@ -152,8 +152,9 @@ int RunRegister(const Options& options) {
 
   const std::string samples_dir = SamplesDirectory(options);
   const std::string copy = SaveSampleCopy(options.register_input, samples_dir, md5);
-  emitter.EmitLog(copy.empty() ? "[REGISTER] warning: could not save sample copy under " + samples_dir
-                               : "[REGISTER] saved sample copy -> " + copy);
+  emitter.EmitLog(copy.empty()
+                      ? "[REGISTER] warning: could not save sample copy under " + samples_dir
+                      : "[REGISTER] saved sample copy -> " + copy);
   JsonWriter json = OkResult("registered");
   json.String("id", id)
       .String("name", options.register_name)
@@ -211,9 +212,11 @@ int RunMigrateSpeakers(const Options& options) {
 
 int RunRenameSpeaker(const Options& options) {
   EventEmitter emitter;
-  if (options.speaker_enroll_db.empty()) return FailCommand(&emitter, "rename requires --speaker-enroll-db");
+  if (options.speaker_enroll_db.empty())
+    return FailCommand(&emitter, "rename requires --speaker-enroll-db");
   if (options.rename_speaker_id.empty() || options.rename_speaker_name.empty()) {
-    return FailCommand(&emitter, "rename requires --rename-speaker-id ID and --rename-speaker-name NAME");
+    return FailCommand(&emitter,
+                       "rename requires --rename-speaker-id ID and --rename-speaker-name NAME");
   }
   bool found = false;
   std::string error;
@@ -238,7 +241,8 @@ int RunUnregister(const Options& options) {
   }
   if (options.unregister_speaker_id.empty() && options.unregister_name.empty() &&
       options.unregister_md5.empty()) {
-    return FailCommand(&emitter, "unregister requires --unregister-name NAME or --unregister-md5 MD5");
+    return FailCommand(&emitter,
+                       "unregister requires --unregister-name NAME or --unregister-md5 MD5");
   }
   const std::string samples_dir = SamplesDirectory(options);
   const std::string& db = options.speaker_enroll_db;
@@ -296,7 +300,8 @@ int RunIdentifyOnly(const Options& options) {
     return FailCommand(&emitter, "--identify-only requires --wav-input (16 kHz mono WAV)");
   }
   if (options.segments_input.empty()) {
-    return FailCommand(&emitter, "--identify-only requires --segments-input (TSV start\\tend\\tlabel)");
+    return FailCommand(&emitter,
+                       "--identify-only requires --segments-input (TSV start\\tend\\tlabel)");
   }
   std::vector<float> samples;
   std::string error;
@@ -305,7 +310,8 @@ int RunIdentifyOnly(const Options& options) {
   }
   std::ifstream list(options.segments_input, std::ios::binary);
   if (!list.is_open()) {
-    return FailCommand(&emitter, "identify: cannot open --segments-input: " + options.segments_input);
+    return FailCommand(&emitter,
+                       "identify: cannot open --segments-input: " + options.segments_input);
   }
   std::vector<DiarizationSegment> segments = ParseSegmentList(list);
   ClipSegmentsToRecording(

@@ -18,15 +18,15 @@
 namespace dictacore::testing {
 
 struct ProcessResult {
-  int exit_code = -1;    // -1 when killed by a signal
-  int term_signal = 0;   // the signal that ended it, 0 when it exited
-  std::string out;       // everything written to standard output
-  std::string err;       // everything written to standard error
-  long max_rss_kb = 0;   // the child's peak resident set (getrusage ru_maxrss)
-  double cpu_seconds = 0;  // the child's user + system time
-  int64_t elapsed_ms = 0;  // from the start to the exit
+  int exit_code = -1;            // -1 when killed by a signal
+  int term_signal = 0;           // the signal that ended it, 0 when it exited
+  std::string out;               // everything written to standard output
+  std::string err;               // everything written to standard error
+  long max_rss_kb = 0;           // the child's peak resident set (getrusage ru_maxrss)
+  double cpu_seconds = 0;        // the child's user + system time
+  int64_t elapsed_ms = 0;        // from the start to the exit
   int64_t first_output_ms = -1;  // when standard output first had bytes; -1: never
-  bool timed_out = false;  // Wait killed it for running past its timeout
+  bool timed_out = false;        // Wait killed it for running past its timeout
 };
 
 class Subprocess {
@@ -39,8 +39,8 @@ class Subprocess {
     // "NAME=value" entries of the program's environment, on top of this
     // process's (an entry replaces the variable of the same name).
     std::vector<std::string> env;
-    bool audio_pipe = false;        // give the child a pipe on descriptor 3
-    int audio_fd = -1;              // or hand it this descriptor as 3 (any kind)
+    bool audio_pipe = false;  // give the child a pipe on descriptor 3
+    int audio_fd = -1;        // or hand it this descriptor as 3 (any kind)
     // Signals the child starts with ignored, as a host may spawn it.
     std::vector<int> ignored_signals;
     // The child's file size limit in bytes (RLIMIT_FSIZE), -1 for none.

@@ -49,8 +49,8 @@ void ExpectOneErrorLine(const ProcessResult& run) {
 }
 
 TEST(ShippedProgramTest, BehavesAsWithBluetoothUnavailable) {
-  const ProcessResult run = RunProgram(BEACONSWEEP_PROGRAM, {"--service", "180D", "--timeout-ms",
-                                                             "400", "--name-prefix", "Polar"});
+  const ProcessResult run = RunProgram(
+      BEACONSWEEP_PROGRAM, {"--service", "180D", "--timeout-ms", "400", "--name-prefix", "Polar"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
@@ -88,17 +88,19 @@ TEST(ReplayProgramTest, PrintsEachMatchingDeviceOnceAsItIsFound) {
 400 discover AAAAAAAA-0000-4000-8000-000000000003 local=Caf\xC3\xA9\x20\xE2\x98\x95
 1600 discover AAAAAAAA-0000-4000-8000-000000000005 name=Polar\x20Late
 )");
-  const ProcessResult run = RunProgram(
-      BEACONSWEEP_REPLAY, {"--service", "0000180d-0000-1000-8000-00805f9b34fb", "--timeout-ms",
-                           "1200", "--name-prefix", "Polar", "--name-prefix", "Caf"},
-      script);
-  EXPECT_EQ(run.out,
-            "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000001\",\"name\":\"Polar H10\","
-            "\"serviceUuids\":[\"180D\"]}\n"
-            "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000002\",\"name\":\"Polar\\t\\\"Q\\\"\\/"
-            "\\\\\\u0001 \xC3\xA9\",\"serviceUuids\":[\"180D\"]}\n"
-            "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000003\",\"name\":\"Caf\xC3\xA9 \xE2\x98\x95\","
-            "\"serviceUuids\":[\"180D\"]}\n");
+  const ProcessResult run =
+      RunProgram(BEACONSWEEP_REPLAY,
+                 {"--service", "0000180d-0000-1000-8000-00805f9b34fb", "--timeout-ms", "1200",
+                  "--name-prefix", "Polar", "--name-prefix", "Caf"},
+                 script);
+  EXPECT_EQ(
+      run.out,
+      "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000001\",\"name\":\"Polar H10\","
+      "\"serviceUuids\":[\"180D\"]}\n"
+      "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000002\",\"name\":\"Polar\\t\\\"Q\\\"\\/"
+      "\\\\\\u0001 \xC3\xA9\",\"serviceUuids\":[\"180D\"]}\n"
+      "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000003\",\"name\":\"Caf\xC3\xA9 \xE2\x98\x95\","
+      "\"serviceUuids\":[\"180D\"]}\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_GE(run.elapsed_ms, 1200);
