@@ -1,0 +1,62 @@
+'use strict';
+// The push-to-talk example on a private Xvfb: a WAV file as the microphone,
+// Ctrl+Space held through XTest, the final text printed and typed into the
+// focused window.
+const test = require('node:test');
+const assert = require('node:assert/strict');
+const { spawn } = require('node:child_process');
+const path = require('node:path');
+const { startXvfb, startKeyTool, stopAll, waitFor } = require('../tests/support/desktop.js');
+const { binary, audioFile, spoken, words } = require('../clients/node/test/kit.js');
+
+const EXAMPLE = path.join(__dirname, 'push-to-talk.js');
+const ADDONS = process.env.DICTACORE_ADDONS || path.join(__dirname, '..', 'build', 'addons');
+const WAIT_MS = 60000;
+
+// The text typed into the key tool's window, from the keys that reached it.
+function typed(received) {
+  return received.filter((key) => key.startsWith('press ')).map((key) => key.slice(6))
+    .map((name) => {
+      if (name === 'space') return ' ';
+      if (/^U[0-9A-F]{4,}$/.test(name)) return String.fromCodePoint(parseInt(name.slice(1), 16));
+      return name.length === 1 ? name : '';
+    }).join('');
+}
+
+test('hold the key, speak, let go: the final text is printed and typed', async (t) => {
+  const xvfb = await startXvfb();
+  const keys = await startKeyTool(xvfb);
+  t.after(() => stopAll([xvfb, keys]));
+  await keys.openWindow();
+  // The add-ons load into this node, which the sanitizer suites preload.
+  const example = spawn(process.execPath, [EXAMPLE, '--wav', audioFile('speech_pause_speech.wav'),
+    '--type', '--focus', '--engine', binary, '--addons', ADDONS],
+  { env: { ...process.env, DISPLAY: xvfb.display } });
+  let stdout = '';
+  let stderr = '';
+  example.stdout.on('data', (chunk) => { stdout += chunk; });
+  example.stderr.on('data', (chunk) => { stderr += chunk; });
+  const exited = new Promise((resolve) => example.once('exit', (code, signal) => resolve({ code, signal })));
+  t.after(() => example.kill('SIGKILL'));
+
+  await waitFor(() => /^ready: hold ctrl\+space/m.test(stdout) &&
+    stderr.includes('X11 keyboard watcher started'), 'the example to listen', WAIT_MS);
+  // Longer than the recording, which plays from the press on.
+  await keys.hold(['Control_L', 'space'], 6500);
+  const final = await waitFor(() => /^final: (.*)$/m.exec(stdout), 'the final text', WAIT_MS);
+  assert.equal(words(final[1]), spoken('speech_pause_speech'), stdout);
+  await waitFor(async () => {
+    await keys.sync();
+    return typed(keys.received).length >= final[1].length;
+  }, 'the typed text', WAIT_MS);
+  assert.equal(typed(keys.received), final[1]);
+
+  const lines = stdout.split('\n');
+  assert.match(lines[1], /^focus: /);
+  const partials = lines.filter((line) => line.startsWith('partial: '));
+  assert.ok(partials.length >= 2, stdout);
+  assert.ok(lines.indexOf(partials.at(-1)) < lines.indexOf(final[0]));
+
+  example.kill('SIGINT');
+  assert.deepEqual(await exited, { code: 0, signal: null }, stderr);
+});
