@@ -81,13 +81,18 @@ test('speaker database commands, from registering to identifying', async () => {
   const { speakers } = await client.listSpeakers({ binary, db });
   assert.deepEqual(speakers.map((s) => [s.name, s.count]), [['Ann', 1], ['Robert\tB', 1]]);
 
-  // Segments given as data go to the engine as a segment list.
+  // Segments given as data go to the engine as a segment list, in a
+  // temporary folder (here one of the test's own) removed afterwards.
   const turns = JSON.parse(fs.readFileSync(audioFile('speaker/manifest.json'), 'utf8'))
     .clips.two_voices.turns.slice(0, 2);
+  const tmp = fs.mkdtempSync(path.join(dir, 'tmp-'));
+  const env = { ...process.env };
+  process.env.TMPDIR = tmp;
   const found = await client.identify({ ...enroll, wav: audioFile('speaker/two_voices.wav'),
-    segments: turns.map((turn, i) => ({ start: turn.start, end: i ? Infinity : turn.end, label: `L${i}` })) });
+    segments: turns.map((turn, i) => ({ start: turn.start, end: i ? Infinity : turn.end, label: `L${i}` })) })
+    .finally(() => { process.env = env; });
   assert.deepEqual(found.speakers, { L0: 'Ann', L1: 'Robert\tB' });
-  assert.equal(fs.readdirSync(os.tmpdir()).filter((f) => f.startsWith('dictacore-segments-')).length, 0);
+  assert.deepEqual(fs.readdirSync(tmp), []);
 
   assert.deepEqual((await client.unregisterSpeaker({ binary, db, name: 'Ann' })).removed, [ann.md5]);
   assert.deepEqual(await client.unregisterSpeaker({ binary, db, md5: ann.md5 }),
