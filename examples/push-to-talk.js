@@ -208,7 +208,14 @@ async function main() {
   watcher.start();
   console.log(`ready: hold ${args.key} to dictate from ${microphone.name} (Ctrl+C ends)`);
 
+  let closing = false;
+  engine.once('exit', ({ code, signal }) => {
+    if (closing) return;
+    console.error(`dictacore ended (${signal || `status ${code}`})`);
+    process.exit(1);
+  });
   process.once('SIGINT', async () => {
+    closing = true;
     watcher.stop();
     microphone.close();
     await engine.close();  // after the last dictation's result
