@@ -56,7 +56,7 @@ function engineOptions(args, audioFormat) {
   };
   const own = args.options ? JSON.parse(fs.readFileSync(args.options, 'utf8')) : {};
   return {
-    ...kit, ...own, binary: args.engine, audioFormat,
+    ...kit, ...own, binary: args.engine ?? own.binary, audioFormat,
     manualMode: true, manualRealtime: true, offline2pass: true, startPaused: true,
   };
 }
