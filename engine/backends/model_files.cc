@@ -1,6 +1,10 @@
 #include "engine/backends/model_files.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -30,6 +34,38 @@ bool CheckTokensFile(const std::string& path, std::string* error) {
                            " is not '<token> <id>'");
   }
   return true;
+}
+
+namespace {
+
+// Empty when nothing is visibly wrong with the file.
+std::string ModelFileFault(const ModelFileArg& file) {
+  struct stat info {};
+  if (::stat(file.path.c_str(), &info) != 0) {
+    return errno == ENOENT ? "no such file" : std::string("cannot be read: ") + std::strerror(errno);
+  }
+  if (S_ISDIR(info.st_mode)) return "is a directory, not a model file";
+  if (!S_ISREG(info.st_mode)) return "is not a regular file";
+  if (info.st_size == 0) return "is empty";
+  std::ifstream in(file.path, std::ios::binary);
+  char first = 0;
+  if (!in.read(&first, 1)) return std::string("cannot be read: ") + std::strerror(errno);
+  // An ONNX model is a serialized ModelProto, which begins with its field 1,
+  // ir_version: tag byte 0x08.
+  if (file.onnx && first != 0x08) return "is not an ONNX model";
+  return std::string();
+}
+
+}  // namespace
+
+std::vector<std::string> DescribeModelFileFaults(const std::vector<ModelFileArg>& files) {
+  std::vector<std::string> lines;
+  for (const ModelFileArg& file : files) {
+    if (file.path.empty()) continue;
+    const std::string fault = ModelFileFault(file);
+    if (!fault.empty()) lines.push_back(file.option + " " + file.path + ": " + fault);
+  }
+  return lines;
 }
 
 }  // namespace dictacore

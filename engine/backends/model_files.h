@@ -6,6 +6,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "engine/common/error.h"
 
@@ -41,6 +42,20 @@ bool CallToolkit(Owner* owner, const char* function, Call&& call, std::string* e
 // '<token> <id>'". A file that cannot be opened passes; the toolkit reports
 // it in its own way.
 bool CheckTokensFile(const std::string& path, std::string* error);
+
+// A model file as the command line gives it: the option and its value.
+struct ModelFileArg {
+  std::string option;
+  std::string path;
+  bool onnx = true;  // false for a tokens file
+};
+
+// What visibly keeps the given files from loading, for the lines that follow
+// a failed start-up step: "<option> <path>: <fault>" for each file that does
+// not exist, is a directory or otherwise no regular file, is empty, cannot be
+// read, or (ONNX files) does not begin as an ONNX model does. Empty paths
+// (options not given) and files without such a fault give nothing.
+std::vector<std::string> DescribeModelFileFaults(const std::vector<ModelFileArg>& files);
 
 }  // namespace dictacore
 

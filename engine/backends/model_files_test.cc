@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -80,6 +81,24 @@ TEST(CheckTokensFile, LinesTheToolkitWouldEndTheProcessOn) {
                           "streaming-paraformer/tokens.txt"}) {
     std::string error;
     EXPECT_TRUE(CheckTokensFile(ModelPath(kit), &error)) << error;
+  }
+}
+
+// The faults the start-up steps meet are covered end to end
+// (tests/e2e/model_file_faults_test.cc); here what must not be reported.
+TEST(DescribeModelFileFaults, OnlyFilesThatCannotLoad) {
+  EXPECT_EQ(DescribeModelFileFaults({{"--second-tokens", ModelPath("sense-voice/tokens.txt"), false},
+                                     {"--first-tokens", ModelPath("sense-voice/tokens.txt")},
+                                     {"--diarization-embedding-model", ""},
+                                     {"--silero-vad-model", "/dev/null"}}),
+            (std::vector<std::string>{
+                "--first-tokens " + ModelPath("sense-voice/tokens.txt") + ": is not an ONNX model",
+                "--silero-vad-model /dev/null: is not a regular file"}));
+  // Every kit model passes as ONNX, the real Silero models among them.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(ModelPath(""))) {
+    if (entry.path().extension() != ".onnx") continue;
+    EXPECT_TRUE(DescribeModelFileFaults({{"--model", entry.path().string()}}).empty())
+        << entry.path();
   }
 }
 

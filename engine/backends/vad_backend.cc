@@ -17,6 +17,10 @@ constexpr const char* kNotInitialized = "VAD is not initialized";
 
 }  // namespace
 
+size_t VadPieceSamples(int32_t sample_rate) {
+  return sample_rate >= 10 ? static_cast<size_t>(sample_rate / 10) : 1;
+}
+
 VadBackend::VadBackend() = default;
 VadBackend::~VadBackend() = default;
 

@@ -2,6 +2,7 @@
 #ifndef DICTACORE_ENGINE_BACKENDS_VAD_BACKEND_H_
 #define DICTACORE_ENGINE_BACKENDS_VAD_BACKEND_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -26,6 +27,12 @@ struct VadSegment {
   int32_t start = 0;  // index of the first sample within the audio fed in
   std::vector<float> samples;
 };
+
+// The largest piece of audio the detector is given in one call: 100 ms. The
+// toolkit joins the speech decisions of all windows of one call and counts a
+// segment's start from the end of the call, so longer pieces shift or merge
+// segments.
+size_t VadPieceSamples(int32_t sample_rate);
 
 // Used by one thread at a time.
 class VadBackend {

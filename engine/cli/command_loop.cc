@@ -20,7 +20,33 @@ namespace {
 // line feeds cannot make the engine grow without bound.
 constexpr size_t kMaxCommandLineBytes = 64 * 1024;
 
+// The audio thread stops taking in audio (the wake-up ends a wait for it)
+// until EndPosting.
+void BeginPosting(SharedState* shared, SharedState::Posting command) {
+  shared->posting = command;
+  shared->wakeup.Notify();
+}
+
+void EndPosting(SharedState* shared) {
+  shared->posting = SharedState::Posting::kNone;
+  shared->wakeup.Notify();
+}
+
+// A realtime "stop" is ended by the audio thread, which clears the request
+// when its events are out. The next session starts only then, so that the
+// stop still finds its session's audio, ids and pending segments.
+void WaitForStopToFinish(SharedState* shared) {
+  while (shared->stop_requested.load() && !shared->quit.load()) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 void StartSession(EventEmitter* emitter, SharedState* shared, AudioBuffer* audio) {
+  // Posting begins before the stop is looked at: if the audio thread ends
+  // the stop after that look, it sees the start and reads nothing until the
+  // start is posted.
+  BeginPosting(shared, SharedState::Posting::kStart);
+  WaitForStopToFinish(shared);
   const uint64_t seq = shared->start_seq.fetch_add(1) + 1;
   const uint64_t previous_total = shared->total_samples.load();
   const uint64_t previous_captured = shared->captured_samples.load();
@@ -43,6 +69,7 @@ void StartSession(EventEmitter* emitter, SharedState* shared, AudioBuffer* audio
                    " prev_total_samples=" + std::to_string(previous_total) +
                    " prev_captured_samples=" + std::to_string(previous_captured) +
                    " reset_applied_seq=" + std::to_string(shared->reset_applied_seq.load()));
+  EndPosting(shared);
 }
 
 void StopCapture(EventEmitter* emitter, SharedState* shared) {
@@ -68,10 +95,13 @@ void StopSession(const Options& options, OfflineDecoderBackend* decoder, PuncBac
   if (!options.offline_2pass) {
     // The audio thread ends the segment. The request is posted before
     // "Capture stopped" is logged: a host that closes the audio pipe as soon
-    // as it reads that line must still get the segment decoded.
+    // as it reads that line must still get the segment decoded. Audio the
+    // host writes on that line is not read before the stop is ended.
+    BeginPosting(shared, SharedState::Posting::kStop);
     shared->capturing = false;
     shared->stop_requested = true;
     emitter->EmitLog("Capture stopped");
+    EndPosting(shared);
     return;
   }
   WaitForPcmDrainBeforeStopDecode(options, emitter, shared);
@@ -186,6 +216,7 @@ void CommandLoop(const Options& options, OfflineDecoderBackend* decoder, PuncBac
       case SessionCommand::Kind::kQuit:
         shared->quit = true;
         emitter->EmitLog("Quit requested");
+        shared->wakeup.Notify();
         return;
       case SessionCommand::Kind::kMode:
         SwitchMode(line, emitter, shared);

@@ -1,10 +1,8 @@
 #include "engine/cli/pcm_loop.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "engine/audio/pcm_pipe_reader.h"
@@ -16,6 +14,8 @@
 
 namespace dictacore {
 namespace {
+
+using Posting = SharedState::Posting;
 
 const char* Flag(bool value) { return value ? "1" : "0"; }
 
@@ -33,13 +33,15 @@ class AudioLoop {
         shared_(shared),
         audio_(audio),
         reader_(options.audio_fd,
-                options.audio_format == "f32le" ? AudioFormat::F32LE : AudioFormat::S16LE),
+                options.audio_format == "f32le" ? AudioFormat::F32LE : AudioFormat::S16LE,
+                shared->wakeup.fd()),
         rate_(options.sample_rate < 1 ? 16000.0 : options.sample_rate),
         chunk_samples_(static_cast<size_t>(
             std::llround(std::max(0.02, std::isfinite(options.chunk_duration)
                                             ? std::min(options.chunk_duration, 3600.0)
                                             : 0.1) *
                          options.sample_rate))),
+        vad_piece_samples_(VadPieceSamples(options.sample_rate)),
         second_pass_every_(std::max(0, options.second_pass_every)),
         min_batch_samples_(std::max<size_t>(1, static_cast<size_t>(std::llround(rate_)))),
         keepalive_every_(5 * static_cast<uint64_t>(rate_)),
@@ -47,26 +49,15 @@ class AudioLoop {
 
   void Run() {
     if (shared_->quit.load()) return;
-    std::vector<float> chunk;
     while (true) {
-      ApplyPendingRequests("loop-top");
-      HandleStopRequest();
-
-      bool eof = false;
-      if (!reader_.ReadChunk(chunk_samples_, &chunk, &eof)) {
-        emitter_->EmitError("PCM pipe read failed");
+      // Emptied before the requests are looked at: a wake-up posted after
+      // the look is still pending at the next wait.
+      shared_->wakeup.Clear();
+      HandleRequests();
+      if (shared_->posting.load() != Posting::kNone) {
+        shared_->wakeup.Wait(10);
+      } else if (!ReadAndHandleChunk()) {
         break;
-      }
-      if (eof) {
-        shared_->pcm_eof = true;
-        emitter_->EmitLog("PCM pipe closed");
-        HandleStopRequest();
-        break;
-      }
-      if (chunk.empty()) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-      } else {
-        HandleChunk(chunk);
       }
       if (shared_->quit.load()) {
         // A "stop" the loop has not acted on yet still gets its final decode
@@ -79,60 +70,145 @@ class AudioLoop {
   }
 
  private:
+  // False when the pipe has ended or failed, which ends the session.
+  bool ReadAndHandleChunk() {
+    pending_is_session_audio_ = shared_->capturing.load();
+    bool eof = false;
+    if (!reader_.ReadChunk(chunk_samples_, &chunk_, &eof)) {
+      emitter_->EmitError("PCM pipe read failed");
+      return false;
+    }
+    if (eof) {
+      shared_->pcm_eof = true;
+      emitter_->EmitLog("PCM pipe closed");
+      HandleStopRequest();
+      return false;
+    }
+    // Empty: a wake-up came first; the requests are handled at the top.
+    if (chunk_.empty()) return true;
+    // Read for the session before the loop saw the stop it is to end: still
+    // the session's. The bytes left pending came with the chunk's last ones.
+    pending_is_session_audio_ =
+        shared_->capturing.load() || (pending_is_session_audio_ && StopUnseen());
+    HandleChunk(chunk_, pending_is_session_audio_);
+    return true;
+  }
+
+  // The requests of a command that is still being posted wait until it is
+  // whole, except that a start waiting for a stop lets the stop (and the
+  // requests posted before it) go first.
+  void HandleRequests() {
+    const Posting posting = shared_->posting.load();
+    if (posting == Posting::kNone ||
+        (posting == Posting::kStart && shared_->stop_requested.load())) {
+      ApplyPendingRequests("loop-top");
+    }
+    if (posting != Posting::kStop) HandleStopRequest();
+  }
+
   void HandleStopRequest() {
-    if (!options_.manual_realtime || !shared_->stop_requested.exchange(false)) return;
+    if (!options_.manual_realtime || !shared_->stop_requested.load()) return;
+    TakeLastChunks();
     if (VadPath()) {
       EndSegment();
     } else {
       DecodeAndEmitManualSegment(options_, decoder_, punc_, emitter_, audio_, shared_);
     }
+    // Cleared only now: a "start" waits for it, so that this session's
+    // events all come before the next session begins.
+    shared_->stop_requested = false;
+  }
+
+  // The whole samples read for the session but not yet a whole chunk belong
+  // to it, as at the end of the pipe: no need to wait for bytes that may
+  // only come with the next dictation.
+  void TakeLastChunks() {
+    if (!pending_is_session_audio_) return;
+    pending_is_session_audio_ = false;
+    for (reader_.TakePending(chunk_samples_, &chunk_); !chunk_.empty();
+         reader_.TakePending(chunk_samples_, &chunk_)) {
+      HandleChunk(chunk_, true);
+    }
+  }
+
+  // A realtime stop turns capture off before the loop ends it.
+  bool StopUnseen() const {
+    return shared_->posting.load() == Posting::kStop || shared_->stop_requested.load();
+  }
+
+  // A chunk in hand while a "start" is being posted, or posted and not yet
+  // applied, was read before the loop saw that start: it belongs to neither
+  // session. The bytes pending behind it go with the start's requests, at
+  // the top of the loop.
+  bool StartUnseen() const {
+    return shared_->posting.load() == Posting::kStart || shared_->pending_pcm_clear.load();
   }
 
   bool VadPath() const { return options_.manual_realtime && vad_ != nullptr && vad_->IsReady(); }
   bool OnlineReady() const { return online_ != nullptr && online_->IsReady(); }
 
-  void HandleChunk(const std::vector<float>& chunk) {
+  void HandleChunk(const std::vector<float>& chunk, bool capture) {
     const uint64_t n = chunk.size();
     const uint64_t previous_total = shared_->total_samples.fetch_add(n);
-    if (shared_->capturing.load()) {
-      ApplyPendingRequests("pre-capture");
-      const uint64_t previous_captured = shared_->captured_samples.fetch_add(n);
-      const uint64_t seq = shared_->start_seq.load();
-      if (previous_captured == 0 && seq != last_first_chunk_seq_) {
-        emitter_->EmitLog(
-            "[SESSION-DIAG] first-chunk seq=" + std::to_string(seq) +
-            " reset_applied_seq=" + std::to_string(shared_->reset_applied_seq.load()) +
-            " chunk_samples=" + std::to_string(n) +
-            " pending_session_reset=" + Flag(shared_->pending_session_reset.load()) +
-            " pending_online_reset=" + Flag(shared_->pending_online_reset.load()) +
-            " pending_vad_reset=" + Flag(shared_->pending_vad_reset.load()));
-        last_first_chunk_seq_ = seq;
-      }
-      {
-        std::lock_guard<std::mutex> lock(audio_->mutex);
-        audio_->session_samples.insert(audio_->session_samples.end(), chunk.begin(), chunk.end());
-      }
-      if (VadPath()) {
-        if (!options_.single_model_streaming && OnlineReady()) RecognizeFirstPass(chunk, seq);
-        std::string error;
-        if (!vad_->AcceptWaveform(chunk, &error)) {
-          emitter_->EmitLog("VAD accept failed: " + error);
-        } else if (options_.single_model_streaming) {
-          single_model_.OnChunk();
-        } else {
-          CloseVadSegments("stream");
-        }
-      } else {
-        std::lock_guard<std::mutex> lock(audio_->mutex);
-        audio_->manual_samples.insert(audio_->manual_samples.end(), chunk.begin(), chunk.end());
-      }
-    }
+    if (capture && !StartUnseen()) CaptureChunk(chunk);
 
     const uint64_t total = previous_total + n;
     const uint64_t index = keepalive_every_ > 0 ? total / keepalive_every_ : 0;
     if (index > last_keepalive_index_) {
       emitter_->EmitLog("PCM keepalive: received " + FormatFixed(total / rate_, 6) + "s audio");
       last_keepalive_index_ = index;
+    }
+  }
+
+  void CaptureChunk(const std::vector<float>& chunk) {
+    const uint64_t n = chunk.size();
+    const uint64_t previous_captured = shared_->captured_samples.fetch_add(n);
+    const uint64_t seq = shared_->start_seq.load();
+    if (previous_captured == 0 && seq != last_first_chunk_seq_) {
+      emitter_->EmitLog(
+          "[SESSION-DIAG] first-chunk seq=" + std::to_string(seq) +
+          " reset_applied_seq=" + std::to_string(shared_->reset_applied_seq.load()) +
+          " chunk_samples=" + std::to_string(n) +
+          " pending_session_reset=" + Flag(shared_->pending_session_reset.load()) +
+          " pending_online_reset=" + Flag(shared_->pending_online_reset.load()) +
+          " pending_vad_reset=" + Flag(shared_->pending_vad_reset.load()));
+      last_first_chunk_seq_ = seq;
+    }
+    if (!VadPath()) {
+      std::lock_guard<std::mutex> lock(audio_->mutex);
+      audio_->session_samples.insert(audio_->session_samples.end(), chunk.begin(), chunk.end());
+      audio_->manual_samples.insert(audio_->manual_samples.end(), chunk.begin(), chunk.end());
+      return;
+    }
+    // Larger chunks go through recognition in the pieces the detector takes,
+    // so that they give what the default chunk size gives.
+    if (chunk.size() <= vad_piece_samples_) {
+      RecognizePiece(chunk, seq);
+      return;
+    }
+    for (size_t from = 0; from < chunk.size(); from += vad_piece_samples_) {
+      const size_t to = std::min(chunk.size(), from + vad_piece_samples_);
+      piece_.assign(chunk.begin() + static_cast<std::ptrdiff_t>(from),
+                    chunk.begin() + static_cast<std::ptrdiff_t>(to));
+      RecognizePiece(piece_, seq);
+    }
+  }
+
+  // VAD path: keeps the piece, runs the first pass and the detector on it
+  // and closes the segments it ends (or runs single-model streaming).
+  void RecognizePiece(const std::vector<float>& piece, uint64_t seq) {
+    {
+      std::lock_guard<std::mutex> lock(audio_->mutex);
+      audio_->session_samples.insert(audio_->session_samples.end(), piece.begin(), piece.end());
+    }
+    if (!options_.single_model_streaming && OnlineReady()) RecognizeFirstPass(piece, seq);
+    std::string error;
+    if (!vad_->AcceptWaveform(piece, &error)) {
+      emitter_->EmitLog("VAD accept failed: " + error);
+    } else if (options_.single_model_streaming) {
+      single_model_.OnChunk();
+    } else {
+      CloseVadSegments("stream");
     }
   }
 
@@ -293,8 +369,14 @@ class AudioLoop {
   AudioBuffer* audio_;
 
   PcmPipeReader reader_;
+  std::vector<float> chunk_;
+  std::vector<float> piece_;
+  // Whether the bytes now pending (and the chunk being read) were read for
+  // the session: capture was on when the read began.
+  bool pending_is_session_audio_ = false;
   const double rate_;
   const size_t chunk_samples_;
+  const size_t vad_piece_samples_;
   const int second_pass_every_;
   const size_t min_batch_samples_;
   const uint64_t keepalive_every_;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/audio/audio_file_reader.h"
+#include "engine/backends/model_files.h"
 #include "engine/backends/offline_decoder.h"
 #include "engine/backends/online_backend.h"
 #include "engine/backends/punc_backend.h"
@@ -76,7 +77,8 @@ VadInitOptions MakeLiveVadOptions(const Options& o) {
   return v;
 }
 
-DiarizationInitOptions MakeDiarizationOptions(const Options& o) {
+DiarizationInitOptions MakeDiarizationOptions(const Options& o,
+                                              const HelperTimeLimits& helper_limits) {
   DiarizationInitOptions d;
   d.model_dir = o.diarization_model;
   d.segmentation_model = o.diarization_segmentation_model;
@@ -87,6 +89,7 @@ DiarizationInitOptions MakeDiarizationOptions(const Options& o) {
   d.max_speakers = o.diarization_max_speakers;
   d.helper_binary = o.diarization_helper_binary;
   d.backend = o.diarization_backend;
+  d.helper_limits = helper_limits;
   return d;
 }
 
@@ -100,6 +103,30 @@ std::string DiarizationLabel(const Options& o) {
   if (o.diarization_helper_binary.empty()) return "sherpa-onnx";
   return "fluidaudio-diar, backend=" +
          (o.diarization_backend.empty() ? std::string("offline") : o.diarization_backend);
+}
+
+// After a start-up step failed: one line per model file of the step that
+// visibly cannot load, naming the option and the file.
+void LogModelFileFaults(EventEmitter* emitter, const std::string& tag,
+                        const std::vector<ModelFileArg>& files) {
+  for (const std::string& line : DescribeModelFileFaults(files)) emitter->EmitLog(tag + " " + line);
+}
+
+std::vector<ModelFileArg> DecoderFiles(const Options& o) {
+  if (o.second_type == "whisper") {
+    return {{"--second-encoder", o.second_encoder},
+            {"--second-decoder", o.second_decoder},
+            {"--second-tokens", o.second_tokens, false}};
+  }
+  return {{"--second-model", o.second_model}, {"--second-tokens", o.second_tokens, false}};
+}
+
+std::vector<ModelFileArg> FirstPassFiles(const Options& o) {
+  std::vector<ModelFileArg> files = {{"--first-encoder", o.first_encoder},
+                                     {"--first-decoder", o.first_decoder}};
+  if (o.first_model_type == "transducer") files.push_back({"--first-joiner", o.first_joiner});
+  files.push_back({"--first-tokens", o.first_tokens, false});
+  return files;
 }
 
 // Everything Run owns for the life of the process; destroyed after both live
@@ -120,7 +147,7 @@ struct Engine {
   bool vad_ready = false;
 };
 
-void StartBackends(const Options& options, Engine* e) {
+void StartBackends(const Options& options, const HelperTimeLimits& helper_limits, Engine* e) {
   e->shared.single_partial_step =
       SinglePartialStepSamples(options.single_partial_interval, options.sample_rate);
   e->shared.capturing = options.manual_mode ? !options.start_paused : true;
@@ -132,6 +159,7 @@ void StartBackends(const Options& options, Engine* e) {
   } else {
     e->emitter.EmitLog("[M2] Offline decoder init failed: " + e->decoder_error);
     e->emitter.EmitLog("[M2] Running in skeleton fallback mode");
+    LogModelFileFaults(&e->emitter, "[M2]", DecoderFiles(options));
   }
 
   std::string error;
@@ -139,6 +167,9 @@ void StartBackends(const Options& options, Engine* e) {
     e->punc_ready = e->punc.Init(MakePuncOptions(options), &error);
     e->emitter.EmitLog(e->punc_ready ? "[M3] Offline punctuation initialized"
                                      : "[M3] Offline punctuation init failed: " + error);
+    if (!e->punc_ready) {
+      LogModelFileFaults(&e->emitter, "[M3]", {{"--ct-transformer", options.ct_transformer}});
+    }
   }
 
   if (options.manual_realtime && !options.single_model_streaming) {
@@ -149,6 +180,7 @@ void StartBackends(const Options& options, Engine* e) {
     } else {
       e->emitter.EmitLog("[M3] Online recognizer init failed: " + error);
       e->emitter.EmitLog("[M3] first-pass will fallback to placeholder events");
+      LogModelFileFaults(&e->emitter, "[M3]", FirstPassFiles(options));
     }
   }
 
@@ -160,15 +192,21 @@ void StartBackends(const Options& options, Engine* e) {
     } else {
       e->emitter.EmitLog("[M2] VAD init failed: " + error);
       e->emitter.EmitLog("[M2] manual-realtime will fallback to legacy buffering");
+      LogModelFileFaults(&e->emitter, "[M2]", {{"--silero-vad-model", options.silero_vad_model}});
     }
   }
 
   if (WantsDiarization(options)) {
     error.clear();
-    e->diarization = CreateDiarizationBackend(MakeDiarizationOptions(options), &error);
+    e->diarization = CreateDiarizationBackend(MakeDiarizationOptions(options, helper_limits), &error);
     e->emitter.EmitLog(e->diarization
                            ? "[M2] Speaker diarization initialized (" + DiarizationLabel(options) + ")"
                            : "[M2] Speaker diarization init failed: " + error);
+    if (!e->diarization && options.diarization_helper_binary.empty()) {
+      LogModelFileFaults(&e->emitter, "[M2]",
+                         {{"--diarization-segmentation-model", options.diarization_segmentation_model},
+                          {"--diarization-embedding-model", options.diarization_embedding_model}});
+    }
   }
 
   if (e->diarization && options.speaker_id && !options.speaker_embedding_model.empty() &&
@@ -236,16 +274,16 @@ int RunLiveMode(const Options& options, Engine* e) {
 
 }  // namespace
 
-int Run(const Options& options) {
+int Run(const Options& options, const HelperTimeLimits& helper_limits) {
   auto engine = std::make_unique<Engine>();
-  StartBackends(options, engine.get());
+  StartBackends(options, helper_limits, engine.get());
   if (!options.wav_input.empty() || !options.pcm_input.empty()) {
     return RunFileMode(options, engine.get());
   }
   return RunLiveMode(options, engine.get());
 }
 
-int Main(int argc, char** argv) {
+int Main(int argc, char** argv, const HelperTimeLimits& helper_limits) {
   Options options;
   std::string error;
   if (!ParseArgs(argc, argv, &options, &error)) {
@@ -267,7 +305,7 @@ int Main(int argc, char** argv) {
     return RunUnregister(options);
   }
   if (options.identify_only) return RunIdentifyOnly(options);
-  return Run(options);
+  return Run(options, helper_limits);
 }
 
 }  // namespace dictacore

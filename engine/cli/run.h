@@ -4,14 +4,17 @@
 #define DICTACORE_ENGINE_CLI_RUN_H_
 
 #include "engine/cli/options.h"
+#include "engine/diarization/diarization_backend.h"
 
 namespace dictacore {
 
 // Returns the process exit status: 0 on success, 1 on failure.
-int Run(const Options& options);
+// `helper_limits` bounds the diarization helper process; the program always
+// runs with the defaults, test builds with shorter ones.
+int Run(const Options& options, const HelperTimeLimits& helper_limits = HelperTimeLimits());
 
 // Parses the command line and runs the selected action; the whole of main().
-int Main(int argc, char** argv);
+int Main(int argc, char** argv, const HelperTimeLimits& helper_limits = HelperTimeLimits());
 
 }  // namespace dictacore
 

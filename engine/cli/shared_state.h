@@ -1,7 +1,8 @@
 // The two records the live threads share: flags and counters (atomics) and
 // the captured audio (one mutex). Nothing else crosses between the command
 // thread and the audio thread; waiting sides poll, there are no condition
-// variables.
+// variables. The audio thread also polls a wake-up that the command thread
+// posts after a request, so requests do not wait for the next chunk.
 #ifndef DICTACORE_ENGINE_CLI_SHARED_STATE_H_
 #define DICTACORE_ENGINE_CLI_SHARED_STATE_H_
 
@@ -10,6 +11,8 @@
 #include <mutex>
 #include <string>
 #include <vector>
+
+#include "engine/common/wakeup_pipe.h"
 
 namespace dictacore {
 
@@ -30,6 +33,15 @@ struct SharedState {
   std::atomic<uint32_t> single_partial_step{0};
   std::atomic<int32_t> next_segment_id{1};
   std::atomic<bool> pending_online_reset{false};
+  // The command the command thread is posting, if any: a "start" (which
+  // first waits for a stop the audio thread is still ending) or a realtime
+  // "stop". Meanwhile the audio thread reads no audio, so nothing read in
+  // between lands in the wrong session, and leaves the command's requests
+  // until it is whole, so that their events follow its log lines.
+  enum class Posting : uint8_t { kNone, kStart, kStop };
+  std::atomic<Posting> posting{Posting::kNone};
+  // Posted after start, stop and quit requests.
+  WakeupPipe wakeup;
   std::mutex mode_mutex;
   std::string mode = "auto";  // guarded by mode_mutex
 };

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <cstdio>
 
 #include "engine/common/strings.h"
@@ -27,6 +28,15 @@ bool IsRegularFile(const std::string& path) {
 }
 
 }  // namespace
+
+std::chrono::milliseconds HelperTimeLimits::Request(double seconds) const {
+  const double extra_ms = seconds > 0.0 ? seconds * request_per_audio_second * 1000.0 : 0.0;
+  // Capped at about eleven days, far beyond any recording, so that the sum
+  // cannot overflow.
+  constexpr double kCapMs = 1e9;
+  return request_base +
+         std::chrono::milliseconds(static_cast<int64_t>(extra_ms < kCapMs ? extra_ms : kCapMs));
+}
 
 std::string SpeakerLabel(int number) {
   char buffer[32];

@@ -2,6 +2,7 @@
 #ifndef DICTACORE_ENGINE_DIARIZATION_DIARIZATION_BACKEND_H_
 #define DICTACORE_ENGINE_DIARIZATION_DIARIZATION_BACKEND_H_
 
+#include <chrono>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +17,21 @@ struct DiarizationSegment {
   std::string speaker;
 };
 
+// How long the diarization helper process may take (subprocess backend). A
+// helper that overruns is ended; the dictation comes out without speakers.
+struct HelperTimeLimits {
+  // From its start to its READY line: model loading, which on a first run
+  // may include compiling the models for the machine.
+  std::chrono::milliseconds ready{120000};
+  // One request's whole answer: this much, plus request_per_audio_second
+  // for every second of audio (far slower than the helper ever runs).
+  std::chrono::milliseconds request_base{30000};
+  double request_per_audio_second = 2.0;
+
+  // The limit of one request over `seconds` of audio.
+  std::chrono::milliseconds Request(double seconds) const;
+};
+
 struct DiarizationInitOptions {
   std::string model_dir;
   std::string segmentation_model;
@@ -28,6 +44,7 @@ struct DiarizationInitOptions {
   float min_duration_off = 0.5f;
   std::string helper_binary;   // helper process backend
   std::string backend = "offline";
+  HelperTimeLimits helper_limits;
 };
 
 class DiarizationBackend {

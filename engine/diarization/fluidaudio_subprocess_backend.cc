@@ -1,6 +1,7 @@
 #include "engine/diarization/fluidaudio_subprocess_backend.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/types.h>
 #include <sys/wait.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -17,9 +19,9 @@
 #include <mutex>
 #include <thread>
 
+#include "engine/common/error.h"
 #include "engine/common/posix_io.h"
 #include "engine/common/strings.h"
-#include "engine/common/error.h"
 
 namespace dictacore {
 namespace {
@@ -97,6 +99,26 @@ void PutLe32(std::string* out, uint32_t v) {
   for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>((v >> shift) & 0xFF));
 }
 
+// Waits until `fd` has something to read (or has ended, which the read then
+// tells); false when the deadline passes first.
+bool WaitReadable(int fd, MonotonicClock::time_point deadline) {
+  for (;;) {
+    const auto left = deadline - MonotonicClock::now();
+    if (left <= MonotonicClock::duration::zero()) return false;
+    // Rounded up, so that the last wait does not spin on a fraction of a
+    // millisecond.
+    const auto left_ms = std::chrono::ceil<std::chrono::milliseconds>(left).count();
+    pollfd readable{fd, POLLIN, 0};
+    const int r = ::poll(&readable, 1, static_cast<int>(std::min<int64_t>(left_ms, INT_MAX)));
+    if (r > 0) return true;
+    if (r < 0 && errno != EINTR) return true;  // the read reports the error
+  }
+}
+
+std::string Seconds(std::chrono::milliseconds limit) {
+  return FormatFixed(static_cast<double>(limit.count()) / 1000.0, 1) + " s";
+}
+
 // A fresh temporary path for one request's audio; empty with the reason on
 // failure.
 std::string MakeTempWavPath(std::string* error) {
@@ -122,16 +144,22 @@ size_t MaxHelperTurns(double seconds) {
 }
 
 bool ReadLine(int fd, std::string* line) {
+  return ReadLineBefore(fd, MonotonicClock::time_point::max(), line) == LineRead::kLine;
+}
+
+LineRead ReadLineBefore(int fd, MonotonicClock::time_point deadline, std::string* line) {
   line->clear();
+  const bool timed = deadline != MonotonicClock::time_point::max();
   for (;;) {
+    if (timed && !WaitReadable(fd, deadline)) return LineRead::kTimedOut;
     char byte = 0;
     const ssize_t n = ::read(fd, &byte, 1);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) return LineRead::kEnd;
     if (byte == '\r') continue;
-    if (byte == '\n') return true;
+    if (byte == '\n') return LineRead::kLine;
     line->push_back(byte);
-    if (line->size() > kMaxLineBytes) return false;
+    if (line->size() > kMaxLineBytes) return LineRead::kEnd;
   }
 }
 
@@ -233,12 +261,20 @@ std::vector<DiarizationSegment> HelperResponseTurns::TakeSorted() {
 }
 
 struct FluidAudioSubprocessBackend::Impl {
+  explicit Impl(const DiarizationInitOptions& init_options) : options(init_options) {}
+
+  DiarizationInitOptions options;
   pid_t pid = -1;
   int to_helper = -1;
   int from_helper = -1;
   bool ready = false;
+  // A helper ended for overrunning its time is started afresh by the next
+  // request.
+  bool restart_pending = false;
 
   ~Impl() { Shutdown(); }
+
+  bool Start(std::string* error);
 
   // Closing the helper's input asks it to exit; a helper that does not is
   // sent SIGTERM after about 0.5 s and SIGKILL after another second.
@@ -259,34 +295,8 @@ struct FluidAudioSubprocessBackend::Impl {
   }
 };
 
-FluidAudioSubprocessBackend::FluidAudioSubprocessBackend() = default;
-FluidAudioSubprocessBackend::~FluidAudioSubprocessBackend() = default;
-
-std::unique_ptr<DiarizationBackend> MakeFluidAudioDiarizationBackend() {
-  return std::make_unique<FluidAudioSubprocessBackend>();
-}
-
-int FluidAudioSubprocessBackend::HelperPid() const { return impl_ ? impl_->pid : -1; }
-
-bool FluidAudioSubprocessBackend::IsReady() const { return impl_ && impl_->ready; }
-
-bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
-                                       std::string* error) {
-  impl_.reset();  // shuts a previous helper down
-  impl_ = std::make_unique<Impl>();
-
-  if (options.helper_binary.empty()) {
-    return Fail(error, "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
-  }
-  if (options.model_dir.empty()) {
-    return Fail(error, "diarization model_dir is empty");
-  }
-  if (::access(options.helper_binary.c_str(), X_OK) != 0) {
-    return Fail(error, "diarization helper not executable: " + options.helper_binary + " (" +
-                        ErrnoText() + ")");
-  }
-  IgnoreBrokenPipeOnce();
-
+// Starts the helper and waits for its READY line, at most the ready limit.
+bool FluidAudioSubprocessBackend::Impl::Start(std::string* error) {
   int in_pipe[2] = {-1, -1};
   int out_pipe[2] = {-1, -1};
   if (!MakePipe(in_pipe)) {
@@ -311,8 +321,8 @@ bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
   for (std::string& arg : args) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
-  const pid_t pid = ::fork();
-  if (pid < 0) {
+  const pid_t child = ::fork();
+  if (child < 0) {
     const std::string reason = ErrnoText();
     CloseFd(&in_pipe[0]);
     CloseFd(&in_pipe[1]);
@@ -320,7 +330,7 @@ bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
     CloseFd(&out_pipe[1]);
     return Fail(error, "fork failed: " + reason);
   }
-  if (pid == 0) {
+  if (child == 0) {
     ::dup2(in_pipe[0], STDIN_FILENO);
     ::dup2(out_pipe[1], STDOUT_FILENO);
     ::close(in_pipe[0]);
@@ -340,21 +350,60 @@ bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
 
   CloseFd(&in_pipe[0]);
   CloseFd(&out_pipe[1]);
-  impl_->pid = pid;
-  impl_->to_helper = in_pipe[1];
-  impl_->from_helper = out_pipe[0];
+  pid = child;
+  to_helper = in_pipe[1];
+  from_helper = out_pipe[0];
 
   std::string line;
-  if (!ReadLine(impl_->from_helper, &line)) {
-    impl_->Shutdown();
+  const LineRead read =
+      ReadLineBefore(from_helper, MonotonicClock::now() + options.helper_limits.ready, &line);
+  if (read == LineRead::kTimedOut) {
+    Shutdown();
+    return Fail(error, "diarization helper sent no READY within " +
+                           Seconds(options.helper_limits.ready) + "; ended it");
+  }
+  if (read == LineRead::kEnd) {
+    Shutdown();
     return Fail(error, "diarization helper exited before READY");
   }
   if (line != "READY") {
-    impl_->Shutdown();
+    Shutdown();
     return Fail(error, "expected READY from diarization helper, got: " + line);
   }
-  impl_->ready = true;
+  ready = true;
   return true;
+}
+
+FluidAudioSubprocessBackend::FluidAudioSubprocessBackend() = default;
+FluidAudioSubprocessBackend::~FluidAudioSubprocessBackend() = default;
+
+std::unique_ptr<DiarizationBackend> MakeFluidAudioDiarizationBackend() {
+  return std::make_unique<FluidAudioSubprocessBackend>();
+}
+
+int FluidAudioSubprocessBackend::HelperPid() const { return impl_ ? impl_->pid : -1; }
+
+bool FluidAudioSubprocessBackend::IsReady() const {
+  return impl_ && (impl_->ready || impl_->restart_pending);
+}
+
+bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
+                                       std::string* error) {
+  impl_.reset();  // shuts a previous helper down
+  impl_ = std::make_unique<Impl>(options);
+
+  if (options.helper_binary.empty()) {
+    return Fail(error, "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
+  }
+  if (options.model_dir.empty()) {
+    return Fail(error, "diarization model_dir is empty");
+  }
+  if (::access(options.helper_binary.c_str(), X_OK) != 0) {
+    return Fail(error, "diarization helper not executable: " + options.helper_binary + " (" +
+                        ErrnoText() + ")");
+  }
+  IgnoreBrokenPipeOnce();
+  return impl_->Start(error);
 }
 
 bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int sample_rate,
@@ -368,6 +417,14 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     return Fail(error, "diarization backend not ready");
   }
   if (samples.empty()) return true;
+  if (impl_->restart_pending) {
+    // Once: a helper that cannot be started again stays gone.
+    impl_->restart_pending = false;
+    std::string start_error;
+    if (!impl_->Start(&start_error)) {
+      return Fail(error, "diarization helper restart failed: " + start_error);
+    }
+  }
 
   const std::string wav_path = MakeTempWavPath(error);
   if (wav_path.empty()) return false;
@@ -377,6 +434,10 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     return Fail(error, "wav write failed: " + wav_error);
   }
 
+  const double seconds =
+      sample_rate > 0 ? static_cast<double>(samples.size()) / sample_rate : 0.0;
+  const std::chrono::milliseconds limit = impl_->options.helper_limits.Request(seconds);
+  const auto deadline = MonotonicClock::now() + limit;
   if (!WriteAllToFd(impl_->to_helper, BuildHelperRequestLine(wav_path) + "\n")) {
     Fail(error, "write to helper failed: " + ErrnoText());
     ::unlink(wav_path.c_str());
@@ -384,7 +445,7 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     return false;
   }
 
-  const auto broken_exchange = [&](const char* message) {
+  const auto broken_exchange = [&](const std::string& message) {
     // A broken exchange yields no turns: the caller must not mistake a
     // partial answer for the whole recording. What the helper sends next no
     // longer belongs to any request, so the backend stops using it.
@@ -394,11 +455,20 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     impl_->ready = false;
     return false;
   };
-  HelperResponseTurns turns(
-      MaxHelperTurns(sample_rate > 0 ? static_cast<double>(samples.size()) / sample_rate : 0.0));
+  HelperResponseTurns turns(MaxHelperTurns(seconds));
   std::string line;
   for (;;) {
-    if (!ReadLine(impl_->from_helper, &line)) {
+    const LineRead read = ReadLineBefore(impl_->from_helper, deadline, &line);
+    if (read == LineRead::kTimedOut) {
+      // A helper that stopped answering may never answer: it is ended now
+      // and the next request starts a new one, so one stuck answer costs one
+      // dictation its speakers, never the dictation.
+      impl_->Shutdown();
+      impl_->restart_pending = true;
+      return broken_exchange("diarization helper did not answer within " + Seconds(limit) +
+                             "; ended it, the next request starts it again");
+    }
+    if (read == LineRead::kEnd) {
       return broken_exchange("diarization helper closed stdout before DONE");
     }
     if (line == "DONE") break;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/common/clock.h"
 #include "engine/diarization/diarization_backend.h"
 
 namespace dictacore {
@@ -22,12 +23,19 @@ class FluidAudioSubprocessBackend : public DiarizationBackend {
   FluidAudioSubprocessBackend(const FluidAudioSubprocessBackend&) = delete;
   FluidAudioSubprocessBackend& operator=(const FluidAudioSubprocessBackend&) = delete;
 
+  // Fails when the helper sends no READY within `options.helper_limits.ready`
+  // ("diarization helper sent no READY within <s> s; ended it").
   bool Init(const DiarizationInitOptions& options, std::string* error) override;
+  // True while requests can be made: the helper is running, or was ended for
+  // overrunning a request and will be started again by the next one.
   bool IsReady() const override;
   // An answer with more turns than MaxHelperTurns allows, or more than
   // kMaxHelperSpeakers labels, fails like a broken exchange ("diarization
   // helper answer too large"): the helper's output must not take unbounded
-  // memory.
+  // memory. An answer not finished within `helper_limits.Request(seconds of
+  // audio)` fails too ("diarization helper did not answer within <s> s; ...");
+  // the helper is then shut down, and the next request starts a new one
+  // (once: when that fails, the backend is no longer ready).
   bool Process(const std::vector<float>& samples, int sample_rate,
                std::vector<DiarizationSegment>* out, std::string* error) override;
 
@@ -49,6 +57,11 @@ size_t MaxHelperTurns(double seconds);
 // Reads one line from `fd`, dropping every carriage return. False at end of
 // input, on a read error, or when the line grows beyond 65 536 bytes.
 bool ReadLine(int fd, std::string* line);
+
+// ReadLine with a deadline: kTimedOut when the line has not ended by then
+// (what came of it is in `line`); kEnd where ReadLine gives false.
+enum class LineRead { kLine, kEnd, kTimedOut };
+LineRead ReadLineBefore(int fd, MonotonicClock::time_point deadline, std::string* line);
 
 // Writes `samples` as a mono 32-bit float WAV file. Messages: "fopen failed: "
 // + reason, or "wav write failed".

@@ -409,6 +409,68 @@ TEST(FluidAudioProcess, WritingToAnExitedHelperFails) {
   EXPECT_EQ(error, "diarization backend not ready");
 }
 
+// --- Time limits ------------------------------------------------------------------
+
+TEST(HelperTimeLimits, ThirtySecondsPlusTwiceTheAudio) {
+  const HelperTimeLimits limits;
+  EXPECT_EQ(limits.ready, std::chrono::seconds(120));
+  EXPECT_EQ(limits.Request(0.0), std::chrono::seconds(30));
+  EXPECT_EQ(limits.Request(10.0), std::chrono::seconds(50));
+  EXPECT_EQ(limits.Request(-3.0), std::chrono::seconds(30));
+  EXPECT_EQ(limits.Request(std::nan("")), std::chrono::seconds(30));
+  EXPECT_GT(limits.Request(1e300), limits.Request(3600.0));
+}
+
+// Limits of seconds for the helpers that stop answering, still ample for the
+// stand-in's READY and answers in sanitizer builds on a busy machine.
+DiarizationInitOptions QuickLimits(DiarizationInitOptions options) {
+  options.helper_limits.ready = std::chrono::milliseconds(2000);
+  options.helper_limits.request_base = std::chrono::milliseconds(1000);
+  options.helper_limits.request_per_audio_second = 0.0;
+  return options;
+}
+
+// The stuck helper is ended and its partial answer dropped; the next request
+// starts a new helper, once.
+TEST(FluidAudioTimeLimits, HelperThatStopsAnsweringIsReplacedByTheNextRequest) {
+  HelperRun run("emit 1\\t2\\tA\nemit 3\\t4\\tB\nhang-after 1\nhang-partial 5\\t6\nhang-runs 1\n");
+  FluidAudioSubprocessBackend backend;
+  ASSERT_TRUE(backend.Init(QuickLimits(run.Options()), nullptr));
+  const pid_t first = backend.HelperPid();
+  std::vector<DiarizationSegment> out;
+  std::string error;
+  EXPECT_FALSE(backend.Process({0.1f, 0.2f}, 16000, &out, &error));
+  EXPECT_EQ(error, "diarization helper did not answer within 1.0 s; ended it, the next request "
+                   "starts it again");
+  EXPECT_TRUE(out.empty());
+  EXPECT_TRUE(ProcessGone(first));
+  EXPECT_EQ(::access(run.FirstRequestPath().c_str(), F_OK), -1) << "the WAV file is deleted";
+  EXPECT_TRUE(backend.IsReady());
+
+  ASSERT_TRUE(backend.Process({0.1f, 0.2f}, 16000, &out, &error)) << error;
+  EXPECT_EQ(out.size(), 2u);
+  EXPECT_NE(backend.HelperPid(), first);
+  EXPECT_GT(backend.HelperPid(), 0);
+}
+
+TEST(FluidAudioTimeLimits, HelperThatCannotBeStartedAgainIsGivenUp) {
+  HelperRun run("hang-after 0\n");
+  FluidAudioSubprocessBackend backend;
+  ASSERT_TRUE(backend.Init(QuickLimits(run.Options()), nullptr));
+  std::vector<DiarizationSegment> out;
+  std::string error;
+  EXPECT_FALSE(backend.Process({0.1f}, 16000, &out, &error));
+  EXPECT_TRUE(backend.IsReady());
+  // The next helper will not get as far as READY.
+  run.dir().Write("script", "hang-at-start\n");
+  EXPECT_FALSE(backend.Process({0.1f}, 16000, &out, &error));
+  EXPECT_EQ(error, "diarization helper restart failed: diarization helper sent no READY within "
+                   "2.0 s; ended it");
+  EXPECT_FALSE(backend.IsReady());
+  EXPECT_FALSE(backend.Process({0.1f}, 16000, &out, &error));
+  EXPECT_EQ(error, "diarization backend not ready");
+}
+
 // --- Failures of the operating system ----------------------------------------------
 
 // Runs `body` in a child process (resource limits are process-wide) and

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/backends/model_files.h"
 #include "engine/backends/vad_backend.h"
 #include "engine/common/clock.h"
 #include "engine/common/segment_result.h"
@@ -92,9 +93,13 @@ class OfflineRun {
     VadBackend* vad = OfflineVad::Instance().Borrow(vad_options, &error);
     if (vad == nullptr) {
       emitter_->EmitLog("offline_2pass VAD init failed, fallback to chunk decode: " + error);
+      for (const std::string& line :
+           DescribeModelFileFaults({{"--silero-vad-model", options_.silero_vad_model}})) {
+        emitter_->EmitLog("[OFFLINE2PASS] " + line);
+      }
       return false;
     }
-    const size_t piece = std::max<size_t>(static_cast<size_t>(params_.sample_rate / 10), 1);
+    const size_t piece = VadPieceSamples(params_.sample_rate);
     std::vector<float> chunk;
     for (size_t pos = 0; pos < audio_.size(); pos += piece) {
       chunk.assign(audio_.begin() + static_cast<std::ptrdiff_t>(pos),

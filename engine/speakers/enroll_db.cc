@@ -1,7 +1,9 @@
 #include "engine/speakers/enroll_db.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -10,12 +12,15 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <random>
 #include <set>
 #include <sstream>
+#include <system_error>
 
+#include "engine/common/file_lock.h"
 #include "engine/common/line_reader.h"
 #include "engine/common/posix_io.h"
 #include "engine/common/strings.h"
@@ -199,6 +204,18 @@ std::string NamedParent(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// The file an edit replaces: through a symbolic link the linked file, not
+// the link.
+std::string ReplacedFile(const std::string& path) {
+  struct stat link_st {};
+  if (::lstat(path.c_str(), &link_st) != 0 || !S_ISLNK(link_st.st_mode)) return path;
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr) return path;
+  std::string target = resolved;
+  std::free(resolved);
+  return target;
+}
+
 // The directory that holds `file` on this system, for fsync after rename.
 std::string ContainingDirectory(const std::string& file) {
   const size_t slash = file.rfind('/');
@@ -231,14 +248,73 @@ void SyncDirectory(const std::string& dir) {
   ::close(fd);
 }
 
-// Loads a database for an edit; `error` receives the loader's message.
+// The process id in the name of a copy this file's writers make,
+// "<file>.tmp-<pid>-<8 hex digits>" (see CreateSiblingTemp); 0 for any other
+// name.
+pid_t WriterOfTempName(const std::string& name, const std::string& file_name) {
+  const std::string prefix = file_name + ".tmp-";
+  if (name.size() <= prefix.size() || name.compare(0, prefix.size(), prefix) != 0) return 0;
+  const std::string rest = name.substr(prefix.size());
+  const size_t dash = rest.find('-');
+  if (dash == std::string::npos || dash == 0 || dash > 9 || rest[0] == '0') return 0;
+  if (rest.size() - dash - 1 != 8) return 0;
+  long pid = 0;
+  for (size_t i = 0; i < dash; ++i) {
+    if (rest[i] < '0' || rest[i] > '9') return 0;
+    pid = pid * 10 + (rest[i] - '0');
+  }
+  for (size_t i = dash + 1; i < rest.size(); ++i) {
+    const char ch = rest[i];
+    if (!((ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f'))) return 0;
+  }
+  return pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
+}
+
+// Removes the copies that writers killed in the middle of an edit left
+// beside `target`. Run under the edit lock, so no writer that takes it is
+// making one now; a copy whose writer still runs (one that does not take the
+// lock) is left alone.
+void RemoveStaleTemps(const std::string& target) {
+  const std::string dir = ContainingDirectory(target);
+  const std::string file_name = target.substr(target.rfind('/') + 1);
+  std::error_code ec;
+  for (std::filesystem::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    const pid_t writer = WriterOfTempName(name, file_name);
+    if (writer <= 0) continue;
+    const std::string temp = JoinPath(dir, name);
+    struct stat st {};
+    if (::lstat(temp.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    if (::kill(writer, 0) == -1 && errno == ESRCH) ::unlink(temp.c_str());
+  }
+}
+
+// Taken for the whole of one edit, from loading the file to renaming the new
+// copy over it, so that no other edit comes between the two and is lost. The
+// lock file sits beside the replaced file and is never deleted: the lock
+// must outlive every rename of the database.
+bool LockForEdit(const std::string& path, ExclusiveFileLock* lock, std::string* error) {
+  const std::string target = ReplacedFile(path);
+  // Where this process cannot create files, none of its edits can replace
+  // the database (the new copy is made beside it): the edit goes on
+  // unlocked and finds nothing to change or fails at its write.
+  if (::access(ContainingDirectory(target).c_str(), W_OK) != 0) return true;
+  if (!lock->Acquire(target + ".lock", kEnrollDbEditLockWait, error)) return false;
+  RemoveStaleTemps(target);
+  return true;
+}
+
+// A database loaded for an edit, locked until it goes away; `error`
+// receives the lock's or the loader's message.
 struct LoadedDb {
+  ExclusiveFileLock lock;
   int dim = 0;
   std::vector<EnrollEntry> entries;
 };
 
 bool LoadForEdit(const std::string& path, LoadedDb* db, std::string* error) {
-  return LoadEnrollDb(path, &db->dim, &db->entries, error);
+  return LockForEdit(path, &db->lock, error) &&
+         LoadEnrollDb(path, &db->dim, &db->entries, error);
 }
 
 // Drops the entries `matches` selects, collecting their digests; true when
@@ -356,15 +432,7 @@ bool WriteEnrollDb(const std::string& path, int dim, const std::vector<EnrollEnt
   }
   const std::string cannot_open = "cannot open enroll DB for write: " + path;
 
-  // Through a symbolic link the linked file is replaced, not the link.
-  std::string target = path;
-  struct stat link_st {};
-  if (::lstat(path.c_str(), &link_st) == 0 && S_ISLNK(link_st.st_mode)) {
-    if (char* resolved = ::realpath(path.c_str(), nullptr)) {
-      target = resolved;
-      std::free(resolved);
-    }
-  }
+  const std::string target = ReplacedFile(path);
   struct stat old_st {};
   const bool existed = ::stat(target.c_str(), &old_st) == 0;
   if (existed && S_ISDIR(old_st.st_mode)) {
@@ -458,9 +526,9 @@ bool AppendEnrollEmbedding(const std::string& path, const std::string& speaker_i
 
 bool EnrollDbContainsMd5(const std::string& path, const std::string& md5, std::string* error) {
   if (md5.empty()) return false;
-  LoadedDb db;
-  if (!LoadForEdit(path, &db, error)) return false;
-  for (const EnrollEntry& entry : db.entries) {
+  std::vector<EnrollEntry> entries;
+  if (!LoadEnrollDb(path, nullptr, &entries, error)) return false;
+  for (const EnrollEntry& entry : entries) {
     for (const EnrollSample& sample : entry.samples) {
       if (sample.md5 == md5) return true;
     }

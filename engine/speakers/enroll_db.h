@@ -2,9 +2,15 @@
 // speakers and their voiceprints ("speaker-enroll v2" format). Every edit
 // loads the whole file, changes the list and writes the whole file back; a
 // file that does not exist is an empty database.
+//
+// Edits of several processes are serialised by an exclusive advisory lock on
+// "<database>.lock" beside the database (beside the linked file when the path
+// is a symbolic link), held from the load to the rename of the new copy.
+// Readers need no lock: the file is only ever replaced whole.
 #ifndef DICTACORE_ENGINE_SPEAKERS_ENROLL_DB_H_
 #define DICTACORE_ENGINE_SPEAKERS_ENROLL_DB_H_
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -24,6 +30,11 @@ struct EnrollEntry {
   std::vector<EnrollSample> samples;
 };
 
+// How long an edit waits for the edits of other processes before it fails
+// ("timed out after 10000 ms waiting for the lock on <database>.lock") and
+// changes nothing.
+constexpr std::chrono::milliseconds kEnrollDbEditLockWait{10000};
+
 // Longest database line read: a voiceprint line of some 60 000 values. A
 // longer line fails the load ("line too long at line N").
 constexpr size_t kMaxEnrollDbLineBytes = size_t{1} << 20;
@@ -37,10 +48,16 @@ bool LoadEnrollDb(const std::string& path, int* dim, std::vector<EnrollEntry>* e
 // Replaces the file with the given content. The new content goes to a
 // temporary file beside the database, is flushed to disk and renamed over it,
 // so a crash or a full disk leaves either the old or the new database, never
-// a partial one. Entries without an id get a new one.
+// a partial one. Entries without an id get a new one. It takes no lock: the
+// edits below hold it around their load and this write.
 bool WriteEnrollDb(const std::string& path, int dim, const std::vector<EnrollEntry>& entries,
                    std::string* error);
 
+// The edits (append, the removals, rename, migrate) take the edit lock and,
+// under it, delete the temporary copies that writers which no longer run
+// left beside the database. An edit that waits longer than
+// kEnrollDbEditLockWait fails without changing anything.
+//
 // Adds one voiceprint: to the entry with `speaker_id` (renaming it to `name`)
 // or, when `speaker_id` is empty, as a new speaker. When `md5` is already in
 // the database nothing is written and `already_present` is set. `id_out`

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -17,6 +18,7 @@
 #include <thread>
 #include <vector>
 
+#include "engine/common/file_lock.h"
 #include "engine/common/scoped_temp_dir.h"
 #include "engine/speakers/md5.h"
 
@@ -429,7 +431,9 @@ TEST_F(EnrollDbTest, RewriteKeepsModeAndFollowsSymbolicLinks) {
   ASSERT_EQ(::stat(DbPath().c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
   EXPECT_EQ(Load(DbPath()).entries[0].name, "Robert");
-  EXPECT_EQ(OtherFiles(dir_.path(), {"enroll.txt", "link.txt"}), std::vector<std::string>());
+  // The lock file sits beside the replaced file too.
+  EXPECT_EQ(OtherFiles(dir_.path(), {"enroll.txt", "enroll.txt.lock", "link.txt"}),
+            std::vector<std::string>());
 }
 
 // A write that runs out of room (here: the file size limit) fails and leaves
@@ -463,7 +467,8 @@ TEST_F(EnrollDbTest, FullDiskDuringAWriteLeavesTheDatabaseIntact) {
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << "the write did not fail as a full disk should";
   EXPECT_EQ(ReadWholeFile(DbPath()), before);
-  EXPECT_EQ(OtherFiles(dir_.path(), {"enroll.txt"}), std::vector<std::string>());
+  EXPECT_EQ(OtherFiles(dir_.path(), {"enroll.txt", "enroll.txt.lock"}),
+            std::vector<std::string>());
 }
 
 // A process killed in the middle of a rewrite leaves either the old or the
@@ -516,6 +521,86 @@ TEST_F(EnrollDbTest, KillDuringRewritesNeverCorruptsTheDatabase) {
   const Loaded loaded = Load(DbPath());
   EXPECT_TRUE(loaded.ok) << loaded.error;
   EXPECT_EQ(loaded.entries.size(), 300u);
+}
+
+// --- Edits of several processes ----------------------------------------------------
+
+// An edit waits while another holds the edit lock, and goes ahead once it is
+// released: the load of one edit can never come between the load and the
+// rename of another.
+TEST_F(EnrollDbTest, EditsWaitForTheEditLock) {
+  TwoSpeakers();
+  const std::string before = ReadWholeFile(DbPath());
+  ExclusiveFileLock other;
+  ASSERT_TRUE(other.Acquire(DbPath() + ".lock", std::chrono::milliseconds(0), nullptr));
+  std::atomic<bool> done{false};
+  bool ok = false;
+  bool found = false;
+  std::thread edit([&] {
+    ok = RenameEnrollById(DbPath(), kIdA, "Robert", &found, nullptr);
+    done = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  EXPECT_FALSE(done);
+  EXPECT_EQ(ReadWholeFile(DbPath()), before);
+  other.Release();
+  edit.join();
+  EXPECT_TRUE(ok);
+  EXPECT_TRUE(found);
+  EXPECT_EQ(Load(DbPath()).entries[0].name, "Robert");
+}
+
+TEST_F(EnrollDbTest, EditWithoutItsLockChangesNothing) {
+  TwoSpeakers();
+  const std::string before = ReadWholeFile(DbPath());
+  ASSERT_EQ(::mkdir((DbPath() + ".lock").c_str(), 0755), 0);
+  bool found = false;
+  std::string error;
+  EXPECT_FALSE(RemoveEnrollById(DbPath(), kIdA, nullptr, &found, nullptr, &error));
+  EXPECT_EQ(error, "cannot open lock file " + DbPath() + ".lock: Is a directory");
+  EXPECT_EQ(ReadWholeFile(DbPath()), before);
+}
+
+// A process id that no process has now: a child that has been reaped.
+pid_t GonePid() {
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(0);
+  ::waitpid(child, nullptr, 0);
+  return child;
+}
+
+// Copies left by writers that were killed mid-edit go with the next edit,
+// even one that changes nothing; only names of exactly the writers' form,
+// regular files, made by processes that no longer run.
+TEST_F(EnrollDbTest, EditsRemoveTheCopiesOfWritersThatAreGone) {
+  TwoSpeakers();
+  const std::string gone = std::to_string(GonePid());
+  const std::string stale = "enroll.txt.tmp-" + gone + "-0badc0de";
+  const std::vector<std::string> kept = {
+      "enroll.txt.tmp-" + std::to_string(::getpid()) + "-0badc0de",  // its writer runs
+      "enroll.txt.tmp-" + gone + "-0BADC0DE",
+      "enroll.txt.tmp-" + gone + "-0badc0de0",
+      "enroll.txt.tmp-0" + gone + "-0badc0de",
+      "other.txt.tmp-" + gone + "-0badc0de",
+  };
+  dir_.Write(stale, "half a database");
+  for (const std::string& name : kept) dir_.Write(name, "half a database");
+  const std::string not_a_file = "enroll.txt.tmp-" + gone + "-12345678";
+  ASSERT_EQ(::mkdir(dir_.File(not_a_file).c_str(), 0755), 0);
+
+  // Readers leave them alone.
+  EXPECT_TRUE(EnrollDbContainsMd5(DbPath(), kMd5A, nullptr));
+  EXPECT_EQ(::access(dir_.File(stale).c_str(), F_OK), 0);
+
+  bool found = true;
+  ASSERT_TRUE(RenameEnrollById(DbPath(), "no such id", "X", &found, nullptr));
+  EXPECT_FALSE(found);
+  std::vector<std::string> known = kept;
+  known.insert(known.end(), {"enroll.txt", "enroll.txt.lock", not_a_file});
+  EXPECT_EQ(OtherFiles(dir_.path(), known), std::vector<std::string>());
+  for (const std::string& name : kept) {
+    EXPECT_EQ(::access(dir_.File(name).c_str(), F_OK), 0) << name;
+  }
 }
 
 // --- Appending --------------------------------------------------------------------

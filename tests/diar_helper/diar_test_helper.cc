@@ -13,11 +13,18 @@
 //   die-after <n>       after n response lines, exit with status 3 (no DONE)
 //   on-eof hang         keep running when the input ends
 //   on-sigterm ignore   survive SIGTERM (it is still recorded)
+//   hang-at-start       write nothing and never exit by itself (no READY)
+//   hang-after <n>      after n response lines, stop answering (no DONE) and
+//                       never exit by itself
+//   hang-partial <text> with hang-after: first write <text> without a line feed
+//   hang-runs <k>       the hang directives hold for the first k runs of the
+//                       helper in this directory only (default: every run)
 //
 // It records what it saw in the same directory: "argv" (one argument per
-// line), "pid", "requests" (each request line), "wav-<k>" (a copy of the k-th
-// request's WAV file, or "missing-<k>" when it did not exist), "eof" when the
-// input ended and "sigterm" when SIGTERM arrived.
+// line), "pid", "runs" (one line per start), "requests" (each request line),
+// "wav-<k>" (a copy of the k-th request's WAV file, or "missing-<k>" when it
+// did not exist), "eof" when the input ended and "sigterm" when SIGTERM
+// arrived.
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -41,6 +48,10 @@ struct Script {
   int die_after = -1;
   bool hang_on_eof = false;
   bool ignore_sigterm = false;
+  bool hang_at_start = false;
+  int hang_after = -1;
+  std::string hang_partial;
+  int hang_runs = -1;
 };
 
 char g_sigterm_marker[4096];
@@ -95,6 +106,14 @@ Script LoadScript(const std::string& dir) {
       script.hang_on_eof = rest == "hang";
     } else if (word == "on-sigterm") {
       script.ignore_sigterm = rest == "ignore";
+    } else if (word == "hang-at-start") {
+      script.hang_at_start = true;
+    } else if (word == "hang-after") {
+      script.hang_after = std::atoi(rest.c_str());
+    } else if (word == "hang-partial") {
+      script.hang_partial = Unescape(rest);
+    } else if (word == "hang-runs") {
+      script.hang_runs = std::atoi(rest.c_str());
     }
   }
   return script;
@@ -103,6 +122,20 @@ Script LoadScript(const std::string& dir) {
 void WriteFile(const std::string& path, const std::string& data, bool append = false) {
   std::ofstream out(path, append ? std::ios::binary | std::ios::app : std::ios::binary);
   out << data;
+}
+
+// Records this start in "runs"; returns its number, counting from 1.
+int CountRun(const std::string& dir) {
+  std::ifstream in(dir + "/runs");
+  int runs = 1;
+  for (std::string line; std::getline(in, line);) ++runs;
+  WriteFile(dir + "/runs", std::to_string(::getpid()) + "\n", true);
+  return runs;
+}
+
+// A helper that stopped answering: only a signal ends it.
+[[noreturn]] void Hang() {
+  for (;;) ::pause();
 }
 
 bool WriteOut(const std::string& line) {
@@ -147,7 +180,12 @@ int main(int argc, char** argv) {
   WriteFile(dir + "/argv", args);
   WriteFile(dir + "/pid", std::to_string(::getpid()) + "\n");
 
-  const Script script = LoadScript(dir);
+  Script script = LoadScript(dir);
+  const int run = CountRun(dir);
+  if (script.hang_runs >= 0 && run > script.hang_runs) {
+    script.hang_at_start = false;
+    script.hang_after = -1;
+  }
   std::snprintf(g_sigterm_marker, sizeof(g_sigterm_marker), "%s/sigterm", dir.c_str());
   g_ignore_sigterm = script.ignore_sigterm ? 1 : 0;
   struct sigaction action {};
@@ -155,6 +193,7 @@ int main(int argc, char** argv) {
   ::sigaction(SIGTERM, &action, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
 
+  if (script.hang_at_start) Hang();
   if (script.first_none) return 0;
   if (!WriteOut(script.first)) return 1;
   if (script.exit_after_ready) return 0;
@@ -187,12 +226,21 @@ int main(int argc, char** argv) {
 
     if (script.long_line > 0) WriteOut(std::string(static_cast<size_t>(script.long_line), 'x'));
     int sent = 0;
+    const auto stop_here = [&] {
+      if (sent == script.die_after) std::exit(3);
+      if (sent != script.hang_after) return;
+      if (!script.hang_partial.empty()) {
+        [[maybe_unused]] const ssize_t written =
+            ::write(STDOUT_FILENO, script.hang_partial.data(), script.hang_partial.size());
+      }
+      Hang();
+    };
     for (const std::string& line : script.emits) {
-      if (sent == script.die_after) return 3;
+      stop_here();
       WriteOut(line);
       ++sent;
     }
-    if (sent == script.die_after) return 3;
+    stop_here();
     WriteOut("DONE");
   }
 

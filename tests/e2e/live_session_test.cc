@@ -34,11 +34,12 @@ TEST(LiveSession, QuitEndsTheSession) {
   EngineSession engine(SkeletonArgs());
   ASSERT_TRUE(engine.WaitForType("ready"));
   EXPECT_TRUE(engine.HasLog("[M2] Running in skeleton fallback mode"));
+  // The audio thread waits for audio when "quit" comes; none comes, and the
+  // pipe stays open.
+  engine.SendAudio(Silence(0.1));
+  ASSERT_TRUE(engine.WaitUntilAudioRead());
   engine.SendCommand("quit");
   ASSERT_TRUE(engine.WaitForLog("Quit requested"));
-  // The audio thread notices quit at its next chunk (or at once when it had
-  // not started reading yet).
-  engine.SendAudio(Silence(0.1));
   const auto result = engine.Finish();
   EXPECT_EQ(result.exit_code, 0);
   const auto complete = engine.OfType("complete");
@@ -112,6 +113,38 @@ TEST(LiveSession, StartTwiceReportsTheFirstSessionsCount) {
   EXPECT_NE(message.find(" prev_total_samples=80000 "), std::string::npos) << message;
   engine.SendCommand("quit");
   engine.CloseAudio();
+  EXPECT_EQ(engine.Finish().exit_code, 0);
+}
+
+TEST(LiveSession, StartDrawsACleanLineInTheAudio) {
+  // Realtime push-to-talk without a VAD model: the audio thread ends the
+  // session (buffering path), so the session's own count is exact.
+  EngineSession engine(SkeletonArgs({"--manual-realtime", "--start-paused"}));
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  // Read before "start", but not yet a whole chunk.
+  engine.SendAudio(std::vector<float>(1000, 0.25f));
+  ASSERT_TRUE(engine.WaitUntilAudioRead());
+  engine.SendCommand("start");
+  const auto cleared = engine.WaitForLog("[SESSION-DIAG] pcm-pending-cleared ");
+  ASSERT_TRUE(cleared);
+  EXPECT_EQ((*cleared)["message"],
+            "[SESSION-DIAG] pcm-pending-cleared at=loop-top dropped_bytes=2000 "
+            "dropped_samples~=1000");
+  // The session's audio in one write larger than the pipe holds: 50 chunks
+  // and part of one, which "stop" takes as the last chunk.
+  engine.SendAudio(std::vector<float>(80300, 0.0f));
+  ASSERT_TRUE(engine.WaitForLog("PCM keepalive: received 5.000000s audio"));
+  engine.SendCommand("stop");
+  const auto error = engine.WaitForType("error");
+  ASSERT_TRUE(error);
+  EXPECT_EQ((*error)["message"], "Second-pass decode failed: Decoder is not initialized");
+  engine.SendCommand("start");
+  const auto second = engine.WaitForLog("[SESSION-DIAG] cmd=start seq=2 ");
+  ASSERT_TRUE(second);
+  EXPECT_NE((*second)["message"].get<std::string>().find(" prev_captured_samples=80300 "),
+            std::string::npos)
+      << (*second)["message"];
+  engine.SendCommand("quit");
   EXPECT_EQ(engine.Finish().exit_code, 0);
 }
 

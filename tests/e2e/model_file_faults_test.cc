@@ -323,6 +323,50 @@ INSTANTIATE_TEST_SUITE_P(EveryModelKind, BrokenModelFile, ::testing::ValuesIn(Pa
                                   FaultName(param.param.fault);
                          });
 
+// A start-up step that cannot load its model follows its report with a line
+// naming the option and the file, the way a user finds what to fix.
+class UnloadableModelFile : public ::testing::Test {
+ protected:
+  ScopedTempDir dir_{"unloadable-model"};
+  testing::ScopedToolkitFailureSuppressions toolkit_failure_leaks_{dir_.File("lsan.supp")};
+};
+
+TEST_F(UnloadableModelFile, IsNamedWithItsOption) {
+  ASSERT_FALSE(dir_.path().empty());
+  const std::string missing = BreakFile(dir_, kSenseVoiceModel, Fault::kMissing);
+  const std::string tokens = BreakFile(dir_, kSenseVoiceTokens, Fault::kMissing);
+  const std::string folder = BreakFile(dir_, ModelPath("punct/model.onnx"), Fault::kDirectory);
+  const std::string empty = BreakFile(dir_, kVad, Fault::kEmpty);
+  const std::string not_onnx = dir_.Write("segmentation.tar.bz2", "BZh91AY&SY");
+
+  EngineRun run = RunEngine({"--manual-mode", "--second-model", missing, "--second-tokens", tokens,
+                             "--wav-input", kSpeech});
+  EXPECT_TRUE(run.HasLog("[M2] --second-model " + missing + ": no such file")) << run.result.out;
+  EXPECT_TRUE(run.HasLog("[M2] --second-tokens " + tokens + ": no such file"));
+
+  run = RunEngine(Join(Diarized(not_onnx, kEmbedding), {"--ct-transformer", folder,
+                                                        "--silero-vad-model", empty,
+                                                        "--wav-input", kSpeech}));
+  EXPECT_TRUE(run.HasLog("[M3] --ct-transformer " + folder + ": is a directory, not a model file"))
+      << run.result.out;
+  EXPECT_TRUE(run.HasLog("[OFFLINE2PASS] --silero-vad-model " + empty + ": is empty"));
+  EXPECT_TRUE(run.HasLog("[M2] --diarization-segmentation-model " + not_onnx +
+                         ": is not an ONNX model"));
+  EXPECT_FALSE(run.HasLog("[M2] --diarization-embedding-model")) << "that one loads";
+
+  // Live: each line follows its step's fall-back line.
+  EngineSession engine(Realtime(
+      Transducer(kStreaming + "encoder.onnx", kStreaming + "decoder.onnx", missing), empty));
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  EXPECT_EQ(LogAfter(engine.Logs(), "[M3] first-pass will fallback to placeholder events"),
+            "[M3] --first-joiner " + missing + ": no such file");
+  EXPECT_EQ(LogAfter(engine.Logs(), "[M2] manual-realtime will fallback to legacy buffering"),
+            "[M2] --silero-vad-model " + empty + ": is empty");
+  engine.SendCommand("quit");
+  engine.CloseAudio();
+  EXPECT_EQ(engine.Finish().exit_code, 0);
+}
+
 // The tokens files: the toolkit reads them itself, ends the process on a
 // line it cannot read, and throws at decode time when the model emits an id
 // the file lacks.

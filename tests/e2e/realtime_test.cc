@@ -53,7 +53,7 @@ std::vector<Event> SessionEvents(const EngineSession& engine, int seq, const std
 void Stop(EngineSession* engine) {
   engine->SendCommand("stop");
   ASSERT_TRUE(engine->WaitForLog("Capture stopped"));
-  // The audio thread ends the segment at its next chunk.
+  // An open microphone goes on writing.
   engine->SendAudio(Silence(0.2));
 }
 
@@ -176,6 +176,141 @@ TEST(Realtime, StopThenQuitOrPipeEndStillDecodes) {
     const auto results = engine.OfType("result");
     ASSERT_EQ(results.size(), 1u);
     EXPECT_EQ(results[0]["segments"][0]["text"], "hello world。");
+  }
+}
+
+std::vector<std::string> SingleModelArgs() {
+  std::vector<std::string> args = testing::SenseVoiceArgs();
+  args.insert(args.end(), {"--manual-mode", "--manual-realtime", "--single-model-streaming",
+                           "--silero-vad-model", ModelPath("silero/silero_vad_v5.onnx")});
+  return args;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+  return text.rfind(prefix, 0) == 0;
+}
+
+struct StopMode {
+  const char* name;
+  std::vector<std::string> args;
+};
+
+class RealtimeIdlePipe : public ::testing::TestWithParam<StopMode> {};
+
+// Push-to-talk hosts pause the microphone at "stop": every mode must still
+// give the dictation's result, and "quit" must end the process, without
+// another byte of audio and with the pipe left open.
+TEST_P(RealtimeIdlePipe, StopGivesTheResultAndQuitEnds) {
+  EngineSession engine(GetParam().args);
+  ASSERT_TRUE(engine.WaitForType("ready"));
+  engine.StartCapture(1);
+  // Stopped while the speaker is still talking.
+  ASSERT_TRUE(engine.SendAndSync(Clip("speech_pause_speech", 2.5, 4.4)));
+  EXPECT_TRUE(engine.OfType("result").empty());
+  engine.SendCommand("stop");
+  const bool offline = std::string(GetParam().name) == "OfflineTwoPass";
+  const auto result = engine.WaitFor([offline](const Event& e) {
+    return e["type"] == "result" && (!offline || e.value("offline_2pass", false));
+  });
+  ASSERT_TRUE(result);
+  const std::string text = (*result)["segments"][0]["text"];
+  EXPECT_TRUE(StartsWith(text, "你好")) << text;
+  engine.SendCommand("quit");
+  EXPECT_EQ(engine.Finish().exit_code, 0);
+  EXPECT_EQ(engine.events().back()["message"], "Session ended (partial M2)");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStopMode, RealtimeIdlePipe,
+    ::testing::Values(StopMode{"Realtime", RealtimeArgs()},
+                      StopMode{"SingleModel", SingleModelArgs()},
+                      StopMode{"VadFallback",
+                               RealtimeArgs({"--silero-vad-model", "/nonexistent/vad.onnx"})},
+                      StopMode{"OfflineTwoPass", RealtimeArgs({"--offline-2pass"})},
+                      StopMode{"PushToTalk", [] {
+                                 std::vector<std::string> args = testing::SenseVoiceArgs();
+                                 args.insert(args.end(),
+                                             {"--manual-mode", "--ct-transformer",
+                                              ModelPath("punct/model.onnx")});
+                                 return args;
+                               }()}),
+    [](const ::testing::TestParamInfo<StopMode>& param) { return std::string(param.param.name); });
+
+TEST(Realtime, StopAndStartInOneWriteKeepTheirOrder) {
+  for (const StopMode& mode :
+       {StopMode{"realtime", RealtimeArgs()}, StopMode{"single-model", SingleModelArgs()}}) {
+    SCOPED_TRACE(mode.name);
+    EngineSession engine(mode.args);
+    ASSERT_TRUE(engine.WaitForType("ready"));
+    engine.StartCapture(1);
+    ASSERT_TRUE(engine.SendAndSync(Clip("speech_pause_speech", 2.5, 4.4)));
+    ASSERT_TRUE(engine.WriteStdin("stop\nstart\n"));
+    ASSERT_TRUE(engine.WaitForLog("[SESSION-DIAG] cmd=start seq=2 "));
+    // The first session's result came before the second session began.
+    const auto first = SessionEvents(engine, 1, "result");
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0]["segment_id"], 1);
+    const std::string text = first[0]["segments"][0]["text"];
+    EXPECT_TRUE(StartsWith(text, "你好")) << text;
+    // The second session runs as any other.
+    ASSERT_TRUE(engine.SendAndSync(Clip("speech_pause_speech", 2.5, 4.4)));
+    engine.SendCommand("stop");
+    ASSERT_TRUE(engine.WaitForType("result"));
+    const auto second = SessionEvents(engine, 2, "result");
+    ASSERT_EQ(second.size(), 1u);
+    EXPECT_EQ(second[0]["segment_id"], 1);
+    const std::string again = second[0]["segments"][0]["text"];
+    EXPECT_TRUE(StartsWith(again, "你好")) << again;
+    Quit(&engine);
+  }
+}
+
+// What one session found: its VAD segments, punctuated texts and results.
+struct Findings {
+  std::vector<std::string> segments;
+  std::vector<std::string> punctuated;
+  std::vector<std::string> results;
+};
+
+Findings FindingsAtChunkDuration(const std::string& seconds) {
+  EngineSession engine(RealtimeArgs({"--chunk-duration", seconds}));
+  Findings found;
+  if (!engine.WaitForType("ready")) return found;
+  engine.SendCommand("start");
+  if (!engine.WaitForLog("[SESSION-DIAG] session-reset-consumed seq=1 ")) return found;
+  // Two phrases, then a 10.5 s utterance that the VAD cuts at 8 s; 24 s in
+  // all, a whole number of chunks at every duration tried.
+  std::vector<float> audio = Clip("speech_pause_speech", 0, 10);
+  const std::vector<float> utterance = Clip("long_utterance", 0, 20);
+  audio.insert(audio.end(), utterance.begin(), utterance.end());
+  audio.resize(24 * 16000, 0.0f);
+  engine.SendAudio(audio);
+  if (!engine.WaitUntilAudioRead()) return found;
+  engine.SendCommand("stop");
+  engine.SendCommand("quit");
+  engine.Finish();
+  for (const Event& e : engine.events()) {
+    if (e["type"] == "log" && StartsWith(e["message"], "[VAD] seg ")) {
+      found.segments.push_back(e["message"]);
+    } else if (e["type"] == "punctuated") {
+      found.punctuated.push_back(e["text"]);
+    } else if (e["type"] == "result") {
+      found.results.push_back(e["segments"].dump());
+    }
+  }
+  return found;
+}
+
+TEST(Realtime, LargeChunksFindWhatTheDefaultChunksFind) {
+  const Findings reference = FindingsAtChunkDuration("0.1");
+  ASSERT_GE(reference.segments.size(), 4u);
+  ASSERT_FALSE(reference.results.empty());
+  for (const char* seconds : {"0.5", "2", "8"}) {
+    SCOPED_TRACE(std::string("--chunk-duration ") + seconds);
+    const Findings found = FindingsAtChunkDuration(seconds);
+    EXPECT_EQ(found.segments, reference.segments);
+    EXPECT_EQ(found.punctuated, reference.punctuated);
+    EXPECT_EQ(found.results, reference.results);
   }
 }
 

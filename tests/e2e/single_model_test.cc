@@ -51,8 +51,7 @@ void RunSession(EngineSession* engine, const std::string& name, double trailing_
   ASSERT_TRUE(engine->SendAndSync(audio));
   engine->SendCommand("stop");
   ASSERT_TRUE(engine->WaitForLog("Capture stopped"));
-  // The audio thread ends the segment at its next chunk; wait until it has
-  // read all that follows, so quit cannot overtake the stop.
+  // An open microphone goes on writing; the engine takes it all in.
   ASSERT_TRUE(engine->SendAndSync(Silence(0.1)));
   engine->SendCommand("quit");
   engine->CloseAudio();

@@ -1,8 +1,10 @@
 // PcmPipeReader over a real pipe that is fed in pieces the fuzzer chooses,
-// with chunk requests of varying size and ClearPending calls in between. The
-// samples that come out must be exactly the one-shot conversion of the bytes
-// written, in order, minus whatever ClearPending said it dropped; after the
-// writer closes, the whole samples left come out once, then end of stream.
+// with chunk requests of varying size, wake-ups that cut a wait short,
+// TakePending and ClearPending calls in between. The samples that come out
+// must be exactly the one-shot conversion of the bytes written, in order,
+// minus whatever ClearPending said it dropped (whole samples only, so the
+// stream stays aligned); after the writer closes, the whole samples left
+// come out once, then end of stream.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -13,6 +15,7 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "engine/audio/pcm_pipe_reader.h"
+#include "engine/common/wakeup_pipe.h"
 #include "tests/fuzz/fuzz_support.h"
 
 namespace {
@@ -52,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int fds[2];
   FUZZ_CHECK(::pipe2(fds, O_CLOEXEC) == 0);
   FUZZ_CHECK(::fcntl(fds[1], F_SETFL, O_NONBLOCK) == 0);
-  PcmPipeReader reader(fds[0], format);
+  dictacore::WakeupPipe wakeup;
+  FUZZ_CHECK(wakeup.fd() >= 0);
+  PcmPipeReader reader(fds[0], format, wakeup.fd());
   FUZZ_CHECK(reader.bytes_per_sample() == width);
   FUZZ_CHECK(reader.ClearPending() == 0);
 
@@ -64,7 +69,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FUZZ_CHECK(!reader.ReadChunk(1, &out, nullptr));
 
   while (provider.remaining_bytes() > 0) {
-    switch (provider.ConsumeIntegralInRange<int>(0, 3)) {
+    switch (provider.ConsumeIntegralInRange<int>(0, 5)) {
       case 0:
       case 1: {  // one write of the host
         const std::vector<uint8_t> piece =
@@ -84,9 +89,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         consumed += want;
         break;
       }
+      case 3: {  // a command arrives while more audio than there is is awaited
+        const size_t want = stream.size() - consumed + width;
+        wakeup.Notify();
+        eof = true;
+        FUZZ_CHECK(reader.ReadChunk(want / width, &out, &eof));
+        FUZZ_CHECK(out.empty() && !eof);
+        wakeup.Clear();
+        break;
+      }
+      case 4: {  // a session ends: the whole samples read so far, one chunk at most
+        const size_t chunk = provider.ConsumeIntegralInRange<size_t>(0, 1200);
+        reader.TakePending(chunk, &out);
+        const size_t bytes = out.size() * width;
+        FUZZ_CHECK(bytes <= std::max<size_t>(chunk, 1) * width);
+        ExpectSamples(out, stream, consumed, bytes, format);
+        consumed += bytes;
+        break;
+      }
       default: {  // a new session drops the partly assembled audio
         const size_t dropped = reader.ClearPending();
         FUZZ_CHECK(dropped <= stream.size() - consumed);
+        FUZZ_CHECK(dropped % width == 0);
         consumed += dropped;
         FUZZ_CHECK(reader.ClearPending() == 0);
         break;

@@ -110,6 +110,15 @@ bool EngineSession::WaitUntilReadingCommands(std::chrono::milliseconds timeout) 
   return false;
 }
 
+bool EngineSession::WaitUntilAudioRead(std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  while (process_.AudioBytesUnread() != 0) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return true;
+}
+
 void EngineSession::SendCommand(const std::string& line) { process_.WriteStdin(line + "\n"); }
 
 void EngineSession::StartCapture(int seq) {
@@ -243,9 +252,9 @@ EngineRun RunEngine(const std::vector<std::string>& args, const std::string& inp
 }
 
 EngineRun RunEngine(const std::vector<std::string>& args, Subprocess::Config spawn,
-                    const std::string& input) {
+                    const std::string& input, const std::string& program) {
   EngineRun run;
-  run.result = RunProcess(WithEngineArgs(std::move(spawn), args), input);
+  run.result = RunProcess(WithEngineArgs(std::move(spawn), args, program), input);
   for (const std::string& line : SplitLines(run.result.out)) {
     try {
       Event event = Event::parse(line);

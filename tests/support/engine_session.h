@@ -59,6 +59,9 @@ class EngineSession {
   // multiple of five seconds, then waits for that keepalive line: the engine
   // has then taken in every chunk. Returns false on a timeout.
   bool SendAndSync(const std::vector<float>& audio);
+  // Waits until the engine has read every byte written to its audio pipe
+  // (whether it has made chunks of them or not). False on a timeout.
+  bool WaitUntilAudioRead(std::chrono::milliseconds timeout = std::chrono::seconds(30));
   void CloseStdin() { process_.CloseStdin(); }
   void CloseAudio() { process_.CloseAudio(); }
   void CloseStdout() { process_.CloseStdout(); }
@@ -105,8 +108,8 @@ class EngineSession {
   std::vector<std::string> bad_lines_;
 };
 
-// Runs dictacore to completion (file mode, one-shot commands) and parses its
-// output.
+// Runs dictacore (or `program`, another build of it) to completion (file
+// mode, one-shot commands) and parses its output.
 struct EngineRun {
   ProcessResult result;
   std::vector<Event> events;
@@ -117,7 +120,7 @@ struct EngineRun {
 };
 EngineRun RunEngine(const std::vector<std::string>& args, const std::string& input = "");
 EngineRun RunEngine(const std::vector<std::string>& args, Subprocess::Config spawn,
-                    const std::string& input = "");
+                    const std::string& input = "", const std::string& program = "");
 
 }  // namespace dictacore::testing
 

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -121,6 +122,13 @@ bool Subprocess::WriteAudio(const void* data, size_t size) {
 
 void Subprocess::CloseStdin() { CloseFd(&stdin_fd_); }
 void Subprocess::CloseAudio() { CloseFd(&audio_fd_); }
+
+long Subprocess::AudioBytesUnread() const {
+  int unread = 0;
+  // Linux counts the bytes in a pipe from either end.
+  if (audio_fd_ < 0 || ::ioctl(audio_fd_, FIONREAD, &unread) != 0) return -1;
+  return unread;
+}
 void Subprocess::CloseStdout() { CloseFd(&stdout_fd_); }
 
 bool Subprocess::PumpOutput(int timeout_ms) {

@@ -45,6 +45,9 @@ class Subprocess {
   bool WriteAudio(const void* data, size_t size);
   void CloseStdin();
   void CloseAudio();
+  // Bytes written to the audio pipe that the child has not read yet; -1
+  // without an audio pipe.
+  long AudioBytesUnread() const;
   // Closes the reading end of the child's standard output, as a host that
   // stops listening does. Nothing more of it is read afterwards.
   void CloseStdout();
