@@ -4,7 +4,7 @@
 // focused window.
 const test = require('node:test');
 const assert = require('node:assert/strict');
-const { spawn } = require('node:child_process');
+const { spawn, execFileSync } = require('node:child_process');
 const path = require('node:path');
 const { startXvfb, startKeyTool, stopAll, waitFor } = require('../tests/support/desktop.js');
 const { binary, audioFile, spoken, words } = require('../clients/node/test/kit.js');
@@ -62,4 +62,17 @@ test('hold the key, speak, let go: the final text is printed and typed', async (
 
   example.kill('SIGINT');
   assert.deepEqual(await exited, { code: 0, signal: null }, stderr);
+});
+
+test('the options for the fetched models name the files of the fetched model set', () => {
+  const options = require('./fetched-models.json');
+  const set = execFileSync('bash', ['-c', `source ${path.join(__dirname, '..', 'scripts', 'model-set.sh')}
+    select_first_pass en
+    for file in "$SECOND_MODEL" "$SECOND_TOKENS" "$PUNCTUATION_MODEL" "$VAD_MODEL" \
+      "$FIRST_ENCODER" "$FIRST_DECODER" "$FIRST_JOINER" "$FIRST_TOKENS"; do echo "models/$file"; done`],
+  { encoding: 'utf8' }).trim().split('\n');
+  const { secondModel, secondTokens, ctTransformer, sileroVadModel, firstEncoder, firstDecoder,
+    firstJoiner, firstTokens } = options;
+  assert.deepEqual([secondModel, secondTokens, ctTransformer, sileroVadModel, firstEncoder,
+    firstDecoder, firstJoiner, firstTokens], set);
 });
