@@ -74,11 +74,13 @@ async function unregisterSpeaker({ db, id, name, md5, samplesDir, binary }) {
 }
 
 // The segment list as the engine reads it: start, end and label per line.
+// Lines the engine would skip without a word (no label, an empty range) are
+// refused here instead.
 function segmentLines(segments) {
   return segments.map(({ start, end, label }) => {
-    if (!Number.isFinite(start) || !(Number.isFinite(end) || end === Infinity) ||
-        typeof label !== 'string' || /[\r\n]/.test(label)) {
-      throw new TypeError('identify: each segment needs numbers start and end and a one-line label');
+    if (!Number.isFinite(start) || !(start < end) || typeof label !== 'string' ||
+        label === '' || /[\r\n]/.test(label)) {
+      throw new TypeError('identify: each segment needs start < end (end may be Infinity) and a one-line label');
     }
     return `${start}\t${end === Infinity ? 'inf' : end}\t${label}\n`;
   }).join('');

@@ -100,4 +100,7 @@ test('speaker database commands, from registering to identifying', async () => {
   await assert.rejects(client.registerSpeaker({ ...enroll, name: 'Cy', wav: path.join(dir, 'none.wav') }),
     { name: 'EngineError', exitCode: 1, message: /^register: / });
   await assert.rejects(client.unregisterSpeaker({ binary, db, id: bob.id, name: 'Robert' }), TypeError);
+  // A segment the engine would skip without a word.
+  await assert.rejects(client.identify({ ...enroll, wav: audioFile('speaker/two_voices.wav'),
+    segments: [{ start: 2, end: 1, label: 'L' }] }), TypeError);
 });
