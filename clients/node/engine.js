@@ -24,10 +24,7 @@ const PUSH_TO_TALK_ENDS = new Set([
 // - the offline two-pass decode ends with its final result, or with a line
 //   saying it failed;
 // - a realtime stop (with or without the single model) is ended by the audio
-//   thread, which says nothing when it is done. The engine starts a session
-//   only once the stop before it is done, so a "start" sent right after the
-//   stop marks that point, and a "stop" right after it ends that empty
-//   session again: `barrier` holds those lines.
+//   thread, which logs "[SESSION-DIAG] stop-done seq=N" when it is done.
 function stopRule({ manualMode, manualRealtime, offline2pass }) {
   if (!manualMode) return { ends: null };
   if (!manualRealtime) {
@@ -43,7 +40,9 @@ function stopRule({ manualMode, manualRealtime, offline2pass }) {
         isLog('offline_2pass requested but failed')(event),
     };
   }
-  return { ends: isLog('Capture started'), barrier: 'start\nstop\n' };
+  return {
+    ends: (event) => event.type === 'log' && event.message.startsWith('[SESSION-DIAG] stop-done '),
+  };
 }
 
 // The session's final result. With the offline two-pass decode only its
@@ -142,7 +141,7 @@ class Engine extends EventEmitter {
     if (!this.#recording) return Promise.reject(new Error('stop: no session is running'));
     this.#recording = false;
     let stopped = false;
-    const { ends, barrier = '' } = this.#rule;
+    const { ends } = this.#rule;
     const result = this.#expect((event, done, fail) => {
       if (!stopped) {
         stopped = isLog('Capture stopped')(event);
@@ -161,7 +160,7 @@ class Engine extends EventEmitter {
     // The session's audio goes before the stop: the audio held until its
     // start was answered, and every write since.
     const started = this.#started;
-    this.#send(`stop\n${barrier}`, async () => {
+    this.#send('stop\n', async () => {
       await started;
       await this.#written;
     });
