@@ -114,6 +114,9 @@ class AudioLoop {
     } else {
       DecodeAndEmitManualSegment(options_, decoder_, punc_, emitter_, audio_, shared_);
     }
+    // The stop's last event, whatever it decoded (maybe nothing): the one
+    // sign on the wire that its session is over.
+    emitter_->EmitLog("[SESSION-DIAG] stop-done seq=" + std::to_string(shared_->start_seq.load()));
     // Cleared only now: a "start" waits for it, so that this session's
     // events all come before the next session begins.
     shared_->stop_requested = false;
