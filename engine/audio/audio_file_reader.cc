@@ -1,8 +1,10 @@
 #include "engine/audio/audio_file_reader.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -13,11 +15,6 @@
 
 namespace dictacore {
 namespace {
-
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileCloser>;
 
 bool ReadExact(std::FILE* file, void* out, size_t size) {
   return std::fread(out, 1, size, file) == size;
@@ -82,13 +79,66 @@ bool ReadChunkData(std::FILE* file, uint32_t size, std::vector<uint8_t>* data) {
   return true;
 }
 
+// Reads `size` bytes at `offset`, whatever the read position of the stream.
+bool ReadAt(int fd, uint64_t offset, uint8_t* out, size_t size) {
+  while (size > 0) {
+    const ssize_t got = pread(fd, out, size, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    out += got;
+    offset += static_cast<uint64_t>(got);
+    size -= static_cast<size_t>(got);
+  }
+  return true;
+}
+
+void ToFloat(int bytes_per_sample, const uint8_t* bytes, size_t count, std::vector<float>* out) {
+  if (bytes_per_sample == 2) {
+    S16leToFloat(bytes, count, out);
+  } else {
+    F32leToFloat(bytes, count, out);
+  }
+}
+
 }  // namespace
 
-bool ReadWavMono(const std::string& path, int expected_sample_rate, std::vector<float>* samples,
+AudioSource::AudioSource(std::vector<float> samples)
+    : length_(static_cast<int64_t>(samples.size())), samples_(std::move(samples)) {}
+AudioSource::AudioSource(AudioSource&&) noexcept = default;
+AudioSource& AudioSource::operator=(AudioSource&&) noexcept = default;
+AudioSource::~AudioSource() = default;
+
+bool AudioSource::Read(int64_t start, int64_t count, std::vector<float>* out,
+                       std::string* error) const {
+  start = std::min(std::max<int64_t>(start, 0), length_);
+  count = std::min(std::max<int64_t>(count, 0), length_ - start);
+  if (!file_) {
+    out->assign(samples_.begin() + start, samples_.begin() + start + count);
+    return true;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(count) * bytes_per_sample_);
+  const uint64_t offset = data_offset_ + static_cast<uint64_t>(start) * bytes_per_sample_;
+  if (!ReadAt(fileno(file_.get()), offset, bytes.data(), bytes.size())) {
+    return Fail(error, short_message_);
+  }
+  ToFloat(bytes_per_sample_, bytes.data(), bytes.size(), out);
+  return true;
+}
+
+bool AudioSource::LoadAll(std::string* error) {
+  if (!file_) return true;
+  std::vector<float> all;
+  if (!Read(0, length_, &all, error)) return false;
+  samples_ = std::move(all);
+  file_.reset();
+  return true;
+}
+
+bool OpenWavMono(const std::string& path, int expected_sample_rate, AudioSource* source,
                  std::string* error) {
-  if (samples == nullptr || error == nullptr) return false;
-  samples->clear();
-  File file(std::fopen(path.c_str(), "rb"));
+  if (source == nullptr || error == nullptr) return false;
+  *source = AudioSource();
+  std::unique_ptr<std::FILE, AudioSource::FileCloser> file(std::fopen(path.c_str(), "rb"));
   if (!file) return Fail(error, "WAV file not found: " + path);
 
   char riff[4];
@@ -106,6 +156,11 @@ bool ReadWavMono(const std::string& path, int expected_sample_rate, std::vector<
   uint16_t channels = 0;
   uint32_t sample_rate = 0;
   uint16_t bits_per_sample = 0;
+  // The last data chunk: where it starts on a regular file, or its bytes
+  // from a stream that cannot be read twice.
+  uint64_t data_offset = 0;
+  uint64_t data_size = 0;
+  bool data_in_memory = false;
   std::vector<uint8_t> data;
   while (true) {
     char id[4];
@@ -121,10 +176,21 @@ bool ReadWavMono(const std::string& path, int expected_sample_rate, std::vector<
       }
       if (size > 16) Skip(file.get(), size - 16);
     } else if (std::memcmp(id, "data", 4) == 0) {
-      if (size > 0 && !ReadChunkData(file.get(), size, &data)) {
+      const long long left = BytesLeft(file.get());
+      if (left >= 0 && static_cast<long long>(size) > left) {
         return Fail(error, "Invalid WAV data chunk");
       }
-      if (size == 0) data.clear();
+      data_size = size;
+      data_in_memory = left < 0;
+      if (data_in_memory) {
+        if (size > 0 && !ReadChunkData(file.get(), size, &data)) {
+          return Fail(error, "Invalid WAV data chunk");
+        }
+        if (size == 0) data.clear();
+      } else {
+        data_offset = static_cast<uint64_t>(ftello(file.get()));
+        Skip(file.get(), size);
+      }
     } else {
       Skip(file.get(), size);
     }
@@ -135,50 +201,81 @@ bool ReadWavMono(const std::string& path, int expected_sample_rate, std::vector<
   if (static_cast<long long>(sample_rate) != expected_sample_rate) {
     return Fail(error, "WAV sample rate must be " + std::to_string(expected_sample_rate));
   }
-  if (data.empty()) return Fail(error, "WAV has no data");
+  if (data_size == 0) return Fail(error, "WAV has no data");
 
+  int bytes_per_sample = 0;
   if (audio_format == 1 && bits_per_sample == 16) {
-    S16leToFloat(data.data(), data.size(), samples);
+    bytes_per_sample = 2;
   } else if (audio_format == 3 && bits_per_sample == 32) {
-    F32leToFloat(data.data(), data.size(), samples);
+    bytes_per_sample = 4;
   } else {
     return Fail(error, "Unsupported WAV format. Expect mono 16-bit PCM or mono 32-bit float");
   }
+  if (data_in_memory) {
+    std::vector<float> samples;
+    ToFloat(bytes_per_sample, data.data(), data.size(), &samples);
+    *source = AudioSource(std::move(samples));
+    return true;
+  }
+  source->file_ = std::move(file);
+  source->data_offset_ = data_offset;
+  source->bytes_per_sample_ = bytes_per_sample;
+  source->short_message_ = "Invalid WAV data chunk";
+  source->length_ = static_cast<int64_t>(data_size / static_cast<uint64_t>(bytes_per_sample));
   return true;
+}
+
+bool OpenPcmMono(const std::string& path, const std::string& format, AudioSource* source,
+                 std::string* error) {
+  if (source == nullptr || error == nullptr) return false;
+  *source = AudioSource();
+  std::unique_ptr<std::FILE, AudioSource::FileCloser> file(std::fopen(path.c_str(), "rb"));
+  if (!file) return Fail(error, "PCM file not found: " + path);
+
+  if (fseeko(file.get(), 0, SEEK_END) != 0) return Fail(error, "PCM file is empty: " + path);
+  const off_t length = ftello(file.get());
+  if (length <= 0) return Fail(error, "PCM file is empty: " + path);
+  // Its last byte, read now, so that a file that cannot be read at all (a
+  // directory) is refused before any of it is decoded.
+  uint8_t last = 0;
+  if (!ReadAt(fileno(file.get()), static_cast<uint64_t>(length) - 1, &last, 1)) {
+    return Fail(error, "Failed to read PCM file: " + path);
+  }
+
+  int bytes_per_sample = 0;
+  if (format == "s16le") {
+    if (length % 2 != 0) return Fail(error, "PCM s16le byte length must be aligned to 2 bytes");
+    bytes_per_sample = 2;
+  } else if (format == "f32le") {
+    if (length % 4 != 0) return Fail(error, "PCM f32le byte length must be aligned to 4 bytes");
+    bytes_per_sample = 4;
+  } else {
+    return Fail(error, "Unsupported PCM format: " + format);
+  }
+  source->file_ = std::move(file);
+  source->data_offset_ = 0;
+  source->bytes_per_sample_ = bytes_per_sample;
+  source->short_message_ = "Failed to read PCM file: " + path;
+  source->length_ = static_cast<int64_t>(length) / bytes_per_sample;
+  return true;
+}
+
+bool ReadWavMono(const std::string& path, int expected_sample_rate, std::vector<float>* samples,
+                 std::string* error) {
+  if (samples == nullptr || error == nullptr) return false;
+  samples->clear();
+  AudioSource source;
+  return OpenWavMono(path, expected_sample_rate, &source, error) &&
+         source.Read(0, source.length(), samples, error);
 }
 
 bool ReadPcmMono(const std::string& path, const std::string& format, std::vector<float>* samples,
                  std::string* error) {
   if (samples == nullptr || error == nullptr) return false;
   samples->clear();
-  File file(std::fopen(path.c_str(), "rb"));
-  if (!file) return Fail(error, "PCM file not found: " + path);
-
-  if (fseeko(file.get(), 0, SEEK_END) != 0) return Fail(error, "PCM file is empty: " + path);
-  const off_t length = ftello(file.get());
-  if (length <= 0) return Fail(error, "PCM file is empty: " + path);
-  if (fseeko(file.get(), 0, SEEK_SET) != 0) return Fail(error, "Failed to read PCM file: " + path);
-
-  std::vector<uint8_t> bytes(static_cast<size_t>(length));
-  if (!ReadExact(file.get(), bytes.data(), bytes.size())) {
-    return Fail(error, "Failed to read PCM file: " + path);
-  }
-
-  if (format == "s16le") {
-    if (bytes.size() % 2 != 0) {
-      return Fail(error, "PCM s16le byte length must be aligned to 2 bytes");
-    }
-    S16leToFloat(bytes.data(), bytes.size(), samples);
-    return true;
-  }
-  if (format == "f32le") {
-    if (bytes.size() % 4 != 0) {
-      return Fail(error, "PCM f32le byte length must be aligned to 4 bytes");
-    }
-    F32leToFloat(bytes.data(), bytes.size(), samples);
-    return true;
-  }
-  return Fail(error, "Unsupported PCM format: " + format);
+  AudioSource source;
+  return OpenPcmMono(path, format, &source, error) &&
+         source.Read(0, source.length(), samples, error);
 }
 
 }  // namespace dictacore

@@ -47,6 +47,11 @@ std::string JsonEscape(const std::string& text) {
 }
 
 void EventEmitter::EmitRawJson(const std::string& line) {
+  if (held_ != nullptr) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    held_->push_back(line);
+    return;
+  }
   std::string text;
   text.reserve(line.size() + 1);
   text.append(line);

@@ -30,6 +30,10 @@ constexpr int kOutputLostExitStatus = 74;
 class EventEmitter {
  public:
   EventEmitter() = default;
+  // An emitter that keeps its lines (without line feeds) in `held` instead
+  // of writing them, for work whose events must wait for others that come
+  // earlier in the stream; they are written later through EmitRawJson.
+  explicit EventEmitter(std::vector<std::string>* held) : held_(held) {}
   EventEmitter(const EventEmitter&) = delete;
   EventEmitter& operator=(const EventEmitter&) = delete;
 
@@ -49,6 +53,7 @@ class EventEmitter {
 
  private:
   std::mutex mutex_;
+  std::vector<std::string>* held_ = nullptr;
 };
 
 // {"type":"first-pass",["sessionId":N,]"segment_id":N,"text":"…","mode":"online_partial","is_final":B}

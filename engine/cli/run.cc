@@ -223,24 +223,22 @@ int RunFileMode(const Options& options, Engine* e) {
     e->emitter.EmitComplete("File decode failed");
     return 1;
   }
-  std::vector<float> samples;
+  // The header is checked, and a file shorter than it claims refused, before
+  // any decoding; the samples are read as the decode goes, unless the
+  // diarizer needs the whole recording.
+  AudioSource source;
   std::string error;
-  const bool read = wav ? ReadWavMono(options.wav_input, options.sample_rate, &samples, &error)
-                        : ReadPcmMono(options.pcm_input, options.audio_format, &samples, &error);
-  if (!read) {
+  const bool opened = wav ? OpenWavMono(options.wav_input, options.sample_rate, &source, &error)
+                          : OpenPcmMono(options.pcm_input, options.audio_format, &source, &error);
+  if (!opened || (options.diarization && !source.LoadAll(&error))) {
     e->emitter.EmitError(error);
     e->emitter.EmitComplete("File decode failed");
     return 1;
   }
-  {
-    std::lock_guard<std::mutex> lock(e->audio.mutex);
-    e->audio.session_samples = std::move(samples);
-    e->audio.manual_samples.clear();
-  }
   e->emitter.EmitLog(tag + " input: using unified offline_2pass decode path");
-  const bool ok = DecodeAndEmitOffline2PassFull(
+  const bool ok = DecodeAndEmitOffline2PassSource(
       options, &e->decoder, e->punc_ready ? &e->punc : nullptr, e->diarization.get(),
-      e->identifier.IsReady() ? &e->identifier : nullptr, &e->emitter, &e->audio);
+      e->identifier.IsReady() ? &e->identifier : nullptr, &e->emitter, source);
   if (!ok) {
     e->emitter.EmitError("File decode failed");
     e->emitter.EmitComplete("File decode failed");

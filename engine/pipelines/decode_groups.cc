@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <utility>
 
 #include "engine/common/strings.h"
 
@@ -49,17 +50,31 @@ GroupingParams MakeGroupingParams(const Options& options) {
   return params;
 }
 
+SampleRange ClipToAudio(SampleRange range, int64_t audio_length) {
+  range.end = std::min(range.end, audio_length);
+  range.start = std::max<int64_t>(range.start, 0);
+  return range;
+}
+
+std::vector<SampleRange> TailPieces(int64_t speech_end, int64_t audio_length,
+                                    int64_t group_limit) {
+  std::vector<SampleRange> pieces;
+  const int64_t piece = std::max<int64_t>(group_limit, 1);
+  for (int64_t start = speech_end; start < audio_length; start += piece) {
+    pieces.push_back({start, std::min(start + piece, audio_length)});
+  }
+  return pieces;
+}
+
 bool CompensateTail(std::vector<SampleRange>* ranges, int64_t audio_length, int64_t group_limit) {
   int64_t speech_end = 0;
   for (SampleRange& range : *ranges) {
-    range.end = std::min(range.end, audio_length);
-    range.start = std::max<int64_t>(range.start, 0);
+    range = ClipToAudio(range, audio_length);
     if (range.end > range.start) speech_end = std::max(speech_end, range.end);
   }
   if (speech_end >= audio_length) return false;
-  const int64_t piece = std::max<int64_t>(group_limit, 1);
-  for (int64_t start = speech_end; start < audio_length; start += piece) {
-    ranges->push_back({start, std::min(start + piece, audio_length)});
+  for (const SampleRange& piece : TailPieces(speech_end, audio_length, group_limit)) {
+    ranges->push_back(piece);
   }
   return true;
 }
@@ -74,85 +89,93 @@ std::vector<SampleRange> SplitForDecodeWindow(const SampleRange& range,
   return pieces;
 }
 
+DecodeGroupWalker::DecodeGroupWalker(int64_t audio_length, const GroupingParams& params,
+                                     std::function<void(const std::string&)> log,
+                                     std::function<bool(const GroupCut&)> cut)
+    : audio_length_(audio_length), params_(params), log_(std::move(log)), cut_(std::move(cut)) {}
+
+std::string DecodeGroupWalker::SpanTail() const {
+  const int32_t sr = params_.sample_rate;
+  return " acc=" + Seconds(accumulated_, sr) + "s max=" + Seconds(params_.group_limit, sr) +
+         "s span=" + Seconds(group_end_ - group_start_, sr) + "s span_max=" + WindowText(params_);
+}
+
+void DecodeGroupWalker::Open(const SampleRange& range) {
+  group_start_ = range.start;
+  group_end_ = range.end;
+  covered_end_ = range.start;
+}
+
+bool DecodeGroupWalker::Close(const char* reason) {
+  if (group_start_ < 0 || group_end_ <= group_start_) {
+    group_start_ = group_end_ = -1;
+    accumulated_ = 0;
+    return true;
+  }
+  const int32_t sr = params_.sample_rate;
+  GroupCut group_cut;
+  group_cut.reason = reason;
+  group_cut.group = {group_start_, group_end_};
+  group_cut.padded = {std::max<int64_t>(group_start_ - params_.lookback, 0),
+                      std::min(group_end_ + params_.lookahead, audio_length_)};
+  group_cut.accumulated = accumulated_;
+  log_(std::string("[OFFLINE2PASS][CUT] reason=") + reason +
+       " group_start=" + Seconds(group_start_, sr) + "s group_end=" + Seconds(group_end_, sr) +
+       "s padded_start=" + Seconds(group_cut.padded.start, sr) +
+       "s padded_end=" + Seconds(group_cut.padded.end, sr) + "s" + SpanTail());
+  if (!cut_(group_cut)) return false;
+  group_start_ = group_end_ = -1;
+  accumulated_ = 0;
+  return true;
+}
+
+bool DecodeGroupWalker::Add(const SampleRange& range) {
+  const int64_t s = range.start;
+  const int64_t e = range.end;
+  if (e <= s) return true;
+  if (group_start_ < 0) {
+    Open(range);
+  } else {
+    const int64_t span = std::max(e, group_end_) - std::min(s, group_start_);
+    const char* reason = nullptr;
+    if (s - group_end_ > params_.silence_gap) {
+      reason = "silence_gap";
+    } else if (span > params_.group_limit) {
+      reason = "max_duration";
+    } else if (params_.window_enabled && span > params_.decode_window) {
+      reason = "max_span";
+    }
+    if (reason != nullptr) {
+      if (!Close(reason)) return false;
+      Open(range);
+    } else {
+      group_start_ = std::min(group_start_, s);
+      group_end_ = std::max(group_end_, e);
+    }
+  }
+
+  const int64_t added = std::max<int64_t>(e - std::max(covered_end_, s), 0);
+  accumulated_ += added;
+  covered_end_ = std::max(covered_end_, e);
+  const int32_t sr = params_.sample_rate;
+  log_("[OFFLINE2PASS][VAD] start=" + Seconds(s, sr) + "s end=" + Seconds(e, sr) +
+       "s raw=" + Seconds(e - s, sr) + "s added=" + Seconds(added, sr) + "s" + SpanTail());
+
+  const int64_t span = group_end_ - group_start_;
+  if (span > params_.group_limit) return Close("max_duration");
+  if (params_.window_enabled && span > params_.decode_window) return Close("max_span");
+  return true;
+}
+
 bool WalkDecodeGroups(const std::vector<SampleRange>& ranges, int64_t audio_length,
                       const GroupingParams& params,
                       const std::function<void(const std::string&)>& log,
                       const std::function<bool(const GroupCut&)>& cut) {
-  const int32_t sr = params.sample_rate;
-  int64_t group_start = -1;
-  int64_t group_end = -1;
-  int64_t covered_end = -1;
-  int64_t accumulated = 0;
-  const auto span_tail = [&] {
-    return " acc=" + Seconds(accumulated, sr) + "s max=" + Seconds(params.group_limit, sr) +
-           "s span=" + Seconds(group_end - group_start, sr) + "s span_max=" + WindowText(params);
-  };
-
-  const auto close_group = [&](const char* reason) {
-    if (group_start < 0 || group_end <= group_start) {
-      group_start = group_end = -1;
-      accumulated = 0;
-      return true;
-    }
-    GroupCut group_cut;
-    group_cut.reason = reason;
-    group_cut.group = {group_start, group_end};
-    group_cut.padded = {std::max<int64_t>(group_start - params.lookback, 0),
-                        std::min(group_end + params.lookahead, audio_length)};
-    group_cut.accumulated = accumulated;
-    log(std::string("[OFFLINE2PASS][CUT] reason=") + reason +
-        " group_start=" + Seconds(group_start, sr) + "s group_end=" + Seconds(group_end, sr) +
-        "s padded_start=" + Seconds(group_cut.padded.start, sr) +
-        "s padded_end=" + Seconds(group_cut.padded.end, sr) + "s" + span_tail());
-    if (!cut(group_cut)) return false;
-    group_start = group_end = -1;
-    accumulated = 0;
-    return true;
-  };
-
+  DecodeGroupWalker walker(audio_length, params, log, cut);
   for (const SampleRange& range : ranges) {
-    const int64_t s = range.start;
-    const int64_t e = range.end;
-    if (e <= s) continue;
-    if (group_start < 0) {
-      group_start = s;
-      group_end = e;
-      covered_end = s;
-    } else {
-      const int64_t span = std::max(e, group_end) - std::min(s, group_start);
-      const char* reason = nullptr;
-      if (s - group_end > params.silence_gap) {
-        reason = "silence_gap";
-      } else if (span > params.group_limit) {
-        reason = "max_duration";
-      } else if (params.window_enabled && span > params.decode_window) {
-        reason = "max_span";
-      }
-      if (reason != nullptr) {
-        if (!close_group(reason)) return false;
-        group_start = s;
-        group_end = e;
-        covered_end = s;
-      } else {
-        group_start = std::min(group_start, s);
-        group_end = std::max(group_end, e);
-      }
-    }
-
-    const int64_t added = std::max<int64_t>(e - std::max(covered_end, s), 0);
-    accumulated += added;
-    covered_end = std::max(covered_end, e);
-    log("[OFFLINE2PASS][VAD] start=" + Seconds(s, sr) + "s end=" + Seconds(e, sr) +
-        "s raw=" + Seconds(e - s, sr) + "s added=" + Seconds(added, sr) + "s" + span_tail());
-
-    const int64_t span = group_end - group_start;
-    if (span > params.group_limit) {
-      if (!close_group("max_duration")) return false;
-    } else if (params.window_enabled && span > params.decode_window) {
-      if (!close_group("max_span")) return false;
-    }
+    if (!walker.Add(range)) return false;
   }
-  return close_group("flush");
+  return walker.Flush();
 }
 
 }  // namespace dictacore

@@ -46,10 +46,46 @@ struct GroupCut {
   int64_t accumulated = 0;  // samples the group's segments newly covered
 };
 
+// `range` clipped to [0, audio_length); it may come out empty.
+SampleRange ClipToAudio(SampleRange range, int64_t audio_length);
+
+// Pieces of at most `group_limit` covering [speech_end, audio_length): the
+// audio after the last speech, decoded as if it were speech.
+std::vector<SampleRange> TailPieces(int64_t speech_end, int64_t audio_length, int64_t group_limit);
+
 // Clips each segment to [0, audio_length) and appends, when speech ends
 // before the audio does, pieces of at most `group_limit` covering the rest
 // (the "tail compensation"). Returns whether such pieces were added.
 bool CompensateTail(std::vector<SampleRange>* ranges, int64_t audio_length, int64_t group_limit);
+
+// Packs segments into groups one at a time, as the VAD finds them: logs each
+// segment through `log` and calls `cut` for every group it closes. Segments
+// must already be clipped to the audio; empty ones are passed over.
+class DecodeGroupWalker {
+ public:
+  DecodeGroupWalker(int64_t audio_length, const GroupingParams& params,
+                    std::function<void(const std::string&)> log,
+                    std::function<bool(const GroupCut&)> cut);
+
+  // False as soon as a `cut` returns false; the walker must not be used on.
+  bool Add(const SampleRange& range);
+  // Closes the open group with reason "flush".
+  bool Flush() { return Close("flush"); }
+
+ private:
+  bool Close(const char* reason);
+  void Open(const SampleRange& range);
+  std::string SpanTail() const;
+
+  const int64_t audio_length_;
+  const GroupingParams params_;
+  const std::function<void(const std::string&)> log_;
+  const std::function<bool(const GroupCut&)> cut_;
+  int64_t group_start_ = -1;
+  int64_t group_end_ = -1;
+  int64_t covered_end_ = -1;
+  int64_t accumulated_ = 0;
+};
 
 // Walks the ranges in order, logging each through `log` and calling `cut` for
 // every group it closes (a final "flush" included). Stops and returns false

@@ -12,6 +12,7 @@
 #include "engine/common/strings.h"
 #include "engine/diarization/speaker_assign.h"
 #include "engine/pipelines/decode_groups.h"
+#include "engine/pipelines/speech_stream.h"
 #include "engine/text/punc_refine.h"
 #include "engine/text/utf8_punct.h"
 
@@ -62,88 +63,56 @@ VadInitOptions OfflineVadOptions(const Options& options) {
                             std::max(120.0, std::max(options.vad_max_speech, 0.0)));
 }
 
-// The work of one call: the audio copy, the results and the timing sums.
+// The work of one call: the recognition of one recording, its results and
+// the timing sums.
 class OfflineRun {
  public:
   OfflineRun(const Options& options, OfflineDecoderBackend* decoder, PuncBackend* punc,
-             EventEmitter* emitter, std::vector<float> audio)
+             EventEmitter* emitter, const AudioSource& source)
       : options_(options),
         decoder_(decoder),
         punc_(punc),
         emitter_(emitter),
         params_(MakeGroupingParams(options)),
-        audio_(std::move(audio)) {}
+        source_(source) {}
 
-  // Speech segments from a private VAD, or false (logged) when the chunk
-  // fall-back has to be used instead.
-  bool FindSpeech(std::vector<SampleRange>* ranges) {
-    if (options_.silero_vad_model.empty()) return false;
+  // The VAD and the group decodes, overlapped; without a VAD, or when it
+  // fails, the recording in group-limit chunks. False when a decode or a
+  // read failed (its error event emitted).
+  bool Recognize() {
+    if (options_.silero_vad_model.empty()) return DecodeChunks();
     const VadInitOptions vad_options = OfflineVadOptions(options_);
-    std::lock_guard<std::mutex> lock(OfflineVad::Instance().mutex());
-    std::string error;
-    VadBackend* vad = OfflineVad::Instance().Borrow(vad_options, &error);
-    if (vad == nullptr) {
-      emitter_->EmitLog("offline_2pass VAD init failed, fallback to chunk decode: " + error);
-      for (const std::string& line :
-           DescribeModelFileFaults({{"--silero-vad-model", options_.silero_vad_model}})) {
-        emitter_->EmitLog("[OFFLINE2PASS] " + line);
-      }
-      return false;
-    }
-    const size_t piece = VadPieceSamples(params_.sample_rate);
-    std::vector<float> chunk;
-    for (size_t pos = 0; pos < audio_.size(); pos += piece) {
-      chunk.assign(
-          audio_.begin() + static_cast<std::ptrdiff_t>(pos),
-          audio_.begin() + static_cast<std::ptrdiff_t>(std::min(pos + piece, audio_.size())));
-      if (!vad->AcceptWaveform(chunk, &error)) {
-        emitter_->EmitLog("offline_2pass VAD accept failed, fallback to chunk decode: " + error);
-        return false;
-      }
-    }
-    if (!vad->Flush(&error)) {
-      emitter_->EmitLog("offline_2pass VAD flush failed, fallback to chunk decode: " + error);
-      return false;
-    }
-    VadSegment segment;
-    while (vad->PopSegment(&segment, &error)) {
-      if (segment.samples.empty()) continue;
-      ranges->push_back({segment.start, static_cast<int64_t>(segment.start) +
-                                            static_cast<int64_t>(segment.samples.size())});
-    }
-    return true;
-  }
-
-  bool DecodeGroups(std::vector<SampleRange> ranges) {
-    if (CompensateTail(&ranges, static_cast<int64_t>(audio_.size()), params_.group_limit)) {
-      emitter_->EmitLog("offline_2pass tail compensation enabled");
-    }
-    return WalkDecodeGroups(
-        ranges, static_cast<int64_t>(audio_.size()), params_,
-        [this](const std::string& line) { emitter_->EmitLog(line); },
-        [this](const GroupCut& cut) {
-          for (const SampleRange& piece : SplitForDecodeWindow(cut.padded, params_)) {
-            if (!DecodeGroupRange(piece)) return false;
-          }
-          return true;
-        });
-  }
-
-  // Decodes the audio in group-limit chunks, without VAD.
-  bool DecodeChunks() {
-    const auto length = static_cast<int64_t>(audio_.size());
-    for (int64_t start = 0; start < length; start += params_.group_limit) {
-      const SampleRange range{start, std::min(start + params_.group_limit, length)};
-      std::string text;
+    std::string vad_failure;
+    {
+      std::lock_guard<std::mutex> lock(OfflineVad::Instance().mutex());
       std::string error;
-      if (!decoder_->Decode(Slice(range), &text, &error)) {
-        emitter_->EmitError("offline_2pass decode failed: " + error);
-        return false;
+      VadBackend* vad = OfflineVad::Instance().Borrow(vad_options, &error);
+      if (vad == nullptr) {
+        emitter_->EmitLog("offline_2pass VAD init failed, fallback to chunk decode: " + error);
+        for (const std::string& line :
+             DescribeModelFileFaults({{"--silero-vad-model", options_.silero_vad_model}})) {
+          emitter_->EmitLog("[OFFLINE2PASS] " + line);
+        }
+        return DecodeChunks();
       }
-      if (!HasContentText(text)) continue;
-      AddResult(range, RefineTextWithPunc(punc_, emitter_, text));
+      SpeechStreamSettings settings;
+      settings.params = params_;
+      const SpeechStreamOutcome outcome = DecodeSpeechStream(
+          source_, vad, settings, emitter_,
+          [this](const SampleRange& range, const std::vector<float>& samples,
+                 EventEmitter* emitter) { return DecodeGroupRange(range, samples, emitter); },
+          &vad_failure);
+      if (outcome != SpeechStreamOutcome::kVadFailed) {
+        return outcome == SpeechStreamOutcome::kDecoded;
+      }
     }
-    return true;
+    // Nothing of the groups decoded so far was emitted: start again.
+    emitter_->EmitLog(vad_failure);
+    results_.clear();
+    group_count_ = 0;
+    decode_ms_sum_ = 0;
+    punc_ms_sum_ = 0;
+    return DecodeChunks();
   }
 
   std::string TimingSummary(int64_t elapsed_ms) const {
@@ -153,12 +122,29 @@ class OfflineRun {
            " groups=" + std::to_string(group_count_);
   }
 
-  const std::vector<float>& audio() const { return audio_; }
   std::vector<SegmentResult>& results() { return results_; }
 
  private:
-  std::vector<float> Slice(const SampleRange& range) const {
-    return std::vector<float>(audio_.begin() + range.start, audio_.begin() + range.end);
+  // Decodes the recording in group-limit chunks, without VAD.
+  bool DecodeChunks() {
+    const int64_t length = source_.length();
+    std::vector<float> samples;
+    for (int64_t start = 0; start < length; start += params_.group_limit) {
+      const SampleRange range{start, std::min(start + params_.group_limit, length)};
+      std::string text;
+      std::string error;
+      if (!source_.Read(range.start, range.size(), &samples, &error)) {
+        emitter_->EmitError(error);
+        return false;
+      }
+      if (!decoder_->Decode(samples, &text, &error)) {
+        emitter_->EmitError("offline_2pass decode failed: " + error);
+        return false;
+      }
+      if (!HasContentText(text)) continue;
+      AddResult(range, RefineTextWithPunc(punc_, emitter_, text));
+    }
+    return true;
   }
 
   void AddResult(const SampleRange& range, const std::string& text) {
@@ -168,29 +154,30 @@ class OfflineRun {
                         text, std::string()});
   }
 
-  bool DecodeGroupRange(const SampleRange& range) {
+  bool DecodeGroupRange(const SampleRange& range, const std::vector<float>& samples,
+                        EventEmitter* emitter) {
     if (range.size() <= 0) return true;
     const int group_idx = group_count_++;
     std::string text;
     std::string error;
     Stopwatch decode_clock;
-    const bool ok = decoder_->Decode(Slice(range), &text, &error);
+    const bool ok = decoder_->Decode(samples, &text, &error);
     const int64_t decode_ms = decode_clock.ElapsedMs();
     decode_ms_sum_ += decode_ms;
-    emitter_->EmitLog("[TIMING][ASR_DECODE] group_idx=" + std::to_string(group_idx) + " chunk_s=" +
-                      FormatFixed(static_cast<double>(range.size()) / params_.sample_rate, 6) +
-                      " ms=" + std::to_string(decode_ms));
+    emitter->EmitLog("[TIMING][ASR_DECODE] group_idx=" + std::to_string(group_idx) + " chunk_s=" +
+                     FormatFixed(static_cast<double>(range.size()) / params_.sample_rate, 6) +
+                     " ms=" + std::to_string(decode_ms));
     if (!ok) {
-      emitter_->EmitError("offline_2pass VAD decode failed: " + error);
+      emitter->EmitError("offline_2pass VAD decode failed: " + error);
       return false;
     }
     if (!HasContentText(text)) return true;
     Stopwatch punc_clock;
-    const std::string punctuated = RefineTextWithPunc(punc_, emitter_, text);
+    const std::string punctuated = RefineTextWithPunc(punc_, emitter, text);
     const int64_t punc_ms = punc_clock.ElapsedMs();
     punc_ms_sum_ += punc_ms;
-    emitter_->EmitLog("[TIMING][PUNC_GROUP] group_idx=" + std::to_string(group_idx) +
-                      " ms=" + std::to_string(punc_ms));
+    emitter->EmitLog("[TIMING][PUNC_GROUP] group_idx=" + std::to_string(group_idx) +
+                     " ms=" + std::to_string(punc_ms));
     AddResult(range, punctuated);
     return true;
   }
@@ -200,7 +187,7 @@ class OfflineRun {
   PuncBackend* punc_;
   EventEmitter* emitter_;
   const GroupingParams params_;
-  const std::vector<float> audio_;
+  const AudioSource& source_;
   std::vector<SegmentResult> results_;
   int group_count_ = 0;
   int64_t decode_ms_sum_ = 0;
@@ -233,24 +220,29 @@ bool DecodeAndEmitOffline2PassFull(const Options& options, OfflineDecoderBackend
                                    PuncBackend* punc, DiarizationBackend* diarization,
                                    SpeakerIdentifier* identifier, EventEmitter* emitter,
                                    AudioBuffer* audio) {
-  Stopwatch total_clock;
   std::vector<float> samples;
   {
     std::lock_guard<std::mutex> lock(audio->mutex);
-    if (audio->session_samples.empty()) {
-      emitter->EmitLog("offline_2pass: no audio captured");
-      EmitResult(options, emitter, {}, nullptr);
-      return true;
-    }
     samples = audio->session_samples;
+  }
+  return DecodeAndEmitOffline2PassSource(options, decoder, punc, diarization, identifier, emitter,
+                                         AudioSource(std::move(samples)));
+}
+
+bool DecodeAndEmitOffline2PassSource(const Options& options, OfflineDecoderBackend* decoder,
+                                     PuncBackend* punc, DiarizationBackend* diarization,
+                                     SpeakerIdentifier* identifier, EventEmitter* emitter,
+                                     const AudioSource& source) {
+  Stopwatch total_clock;
+  if (source.length() == 0) {
+    emitter->EmitLog("offline_2pass: no audio captured");
+    EmitResult(options, emitter, {}, nullptr);
+    return true;
   }
 
   Stopwatch recognition_clock;
-  OfflineRun run(options, decoder, punc, emitter, std::move(samples));
-  std::vector<SampleRange> speech;
-  const bool decoded =
-      run.FindSpeech(&speech) ? run.DecodeGroups(std::move(speech)) : run.DecodeChunks();
-  if (!decoded) return false;
+  OfflineRun run(options, decoder, punc, emitter, source);
+  if (!run.Recognize()) return false;
   emitter->EmitLog(run.TimingSummary(recognition_clock.ElapsedMs()));
 
   std::vector<SegmentResult>& results = run.results();
@@ -264,7 +256,7 @@ bool DecodeAndEmitOffline2PassFull(const Options& options, OfflineDecoderBackend
   std::vector<DiarizationSegment> turns;
   Stopwatch stage_clock;
   if (options.diarization &&
-      !RunOfflineDiarization(options, diarization, run.audio(), emitter, &turns)) {
+      !RunOfflineDiarization(options, diarization, source.samples(), emitter, &turns)) {
     emitter->EmitLog("diarization failed; continue without speaker labels");
   }
   emitter->EmitLog("[TIMING][DIARIZATION] ms=" + std::to_string(stage_clock.ElapsedMs()) +
@@ -272,7 +264,7 @@ bool DecodeAndEmitOffline2PassFull(const Options& options, OfflineDecoderBackend
 
   if (identifier != nullptr && identifier->IsReady() && !turns.empty()) {
     stage_clock.Restart();
-    IdentifyAndRelabelSpeakers(identifier, run.audio(), options.sample_rate,
+    IdentifyAndRelabelSpeakers(identifier, source.samples(), options.sample_rate,
                                options.speaker_id_max_seconds, &turns, emitter);
     emitter->EmitLog("[TIMING][SPEAKER_ID] ms=" + std::to_string(stage_clock.ElapsedMs()));
   }

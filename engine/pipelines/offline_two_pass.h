@@ -4,6 +4,7 @@
 #ifndef DICTACORE_ENGINE_PIPELINES_OFFLINE_TWO_PASS_H_
 #define DICTACORE_ENGINE_PIPELINES_OFFLINE_TWO_PASS_H_
 
+#include "engine/audio/audio_file_reader.h"
 #include "engine/backends/offline_decoder.h"
 #include "engine/backends/punc_backend.h"
 #include "engine/cli/event_emitter.h"
@@ -27,6 +28,15 @@ bool DecodeAndEmitOffline2PassFull(const Options& options, OfflineDecoderBackend
                                    PuncBackend* punc, DiarizationBackend* diarization,
                                    SpeakerIdentifier* identifier, EventEmitter* emitter,
                                    AudioBuffer* audio);
+
+// The same over a recording read from `source` as it goes (a file is never
+// held whole). With --diarization the diarizer needs the whole recording:
+// `source` must then be in memory (AudioSource::LoadAll). False also when
+// the file could not be read to its end (the reader's error emitted).
+bool DecodeAndEmitOffline2PassSource(const Options& options, OfflineDecoderBackend* decoder,
+                                     PuncBackend* punc, DiarizationBackend* diarization,
+                                     SpeakerIdentifier* identifier, EventEmitter* emitter,
+                                     const AudioSource& source);
 
 }  // namespace dictacore
 
