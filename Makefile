@@ -3,7 +3,7 @@
 #   make test   build everything and run every test
 # Further targets:
 #   make test-asan   the whole suite built with AddressSanitizer + UBSan (build-asan/)
-#   make test-tsan   the live-mode tests built with ThreadSanitizer (build-tsan/)
+#   make test-tsan   the live-mode and file-streaming tests built with ThreadSanitizer (build-tsan/)
 #   make bench       build and run the engine benchmarks (not part of any test)
 #   make fuzz-short  the libFuzzer targets (clang, build-fuzz/): seeds, then a short pass each
 BUILD_DIR ?= build
@@ -24,7 +24,7 @@ SANITIZER_ENV = \
 # reports are off because the toolkit's prebuilt code takes locks TSan cannot
 # see, so its unlocks look unmatched (the engine itself locks only through
 # std::lock_guard).
-LIVE_TESTS = LiveSession|Realtime|SingleModel|PcmPipeReader|SinglePartialStep|SetCommand|StdinClosed|StdinLines|StdoutClosed|AudioInputEnds
+LIVE_TESTS = SpeechStream|FileStreaming|LiveSession|Realtime|SingleModel|PcmPipeReader|SinglePartialStep|SetCommand|StdinClosed|StdinLines|StdoutClosed|AudioInputEnds
 
 FUZZ_BUILD_DIR ?= build-fuzz
 FUZZ_SECONDS ?= 35
