@@ -9,6 +9,14 @@
 //   toolkit_baseline --wav F --second-model M --second-tokens T
 //                    --ct-transformer P --silero-vad-model V
 //                    [--num-threads-second 4] [--num-threads-punc 1]
+//                    [--vad-threshold 0.5] [--vad-min-silence 0.5]
+//                    [--vad-min-speech 0.25] [--vad-max-speech 120]
+//                    [--diarization-segmentation-model S --diarization-embedding-model E
+//                     [--diarization-num-threads 4]]
+//
+// With the diarization models it also diarizes the whole recording, with the
+// settings dictacore uses (clustering by threshold 0.5, turns of at least
+// 0.3 s, gaps of 0.5 s closed), after the decoding.
 //
 // Prints one JSON line: milliseconds per stage (model loading, reading, VAD,
 // decoding, punctuation; "toolkit_ms" is VAD + decoding + punctuation), the
@@ -81,8 +89,11 @@ std::string Punctuate(const SherpaOnnxOfflinePunctuation* punct, const std::stri
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::map<std::string, std::string> args = {{"--num-threads-second", "4"},
-                                             {"--num-threads-punc", "1"}};
+  std::map<std::string, std::string> args = {
+      {"--num-threads-second", "4"}, {"--num-threads-punc", "1"},
+      {"--vad-threshold", "0.5"},    {"--vad-min-silence", "0.5"},
+      {"--vad-min-speech", "0.25"},  {"--vad-max-speech", "120"},
+      {"--diarization-num-threads", "4"}};
   for (int i = 1; i + 1 < argc; i += 2) args[argv[i]] = argv[i + 1];
   for (const char* key : {"--wav", "--second-model", "--second-tokens", "--ct-transformer",
                           "--silero-vad-model"}) {
@@ -112,16 +123,30 @@ int main(int argc, char** argv) {
 
   SherpaOnnxVadModelConfig vad_config{};
   vad_config.silero_vad.model = args["--silero-vad-model"].c_str();
-  vad_config.silero_vad.threshold = 0.5f;
-  vad_config.silero_vad.min_silence_duration = 0.5f;
-  vad_config.silero_vad.min_speech_duration = 0.25f;
-  vad_config.silero_vad.max_speech_duration = 120.0f;
+  vad_config.silero_vad.threshold = std::stof(args["--vad-threshold"]);
+  vad_config.silero_vad.min_silence_duration = std::stof(args["--vad-min-silence"]);
+  vad_config.silero_vad.min_speech_duration = std::stof(args["--vad-min-speech"]);
+  vad_config.silero_vad.max_speech_duration = std::stof(args["--vad-max-speech"]);
   vad_config.silero_vad.window_size = 512;
   vad_config.sample_rate = sample_rate;
   vad_config.num_threads = 1;
   vad_config.provider = "cpu";
   dictacore::VadHandle vad(SherpaOnnxCreateVoiceActivityDetector(&vad_config, 120.0f));
-  if (!recognizer || !punct || !vad) {
+  const bool diarize = !args["--diarization-segmentation-model"].empty();
+  SherpaOnnxOfflineSpeakerDiarizationConfig diar_config{};
+  diar_config.segmentation.pyannote.model = args["--diarization-segmentation-model"].c_str();
+  diar_config.segmentation.num_threads = std::stoi(args["--diarization-num-threads"]);
+  diar_config.segmentation.provider = "cpu";
+  diar_config.embedding.model = args["--diarization-embedding-model"].c_str();
+  diar_config.embedding.num_threads = diar_config.segmentation.num_threads;
+  diar_config.embedding.provider = "cpu";
+  diar_config.clustering.num_clusters = -1;
+  diar_config.clustering.threshold = 0.5f;
+  diar_config.min_duration_on = 0.3f;
+  diar_config.min_duration_off = 0.5f;
+  dictacore::DiarizationHandle diarizer(
+      diarize ? SherpaOnnxCreateOfflineSpeakerDiarization(&diar_config) : nullptr);
+  if (!recognizer || !punct || !vad || (diarize && !diarizer)) {
     std::fprintf(stderr, "toolkit_baseline: a model failed to load\n");
     return 1;
   }
@@ -174,12 +199,21 @@ int main(int argc, char** argv) {
   const std::string merged = joined.empty() ? joined : Punctuate(punct.get(), joined);
   punc_ms += MsSince(merged_start);
 
+  const auto diarization_start = Clock::now();
+  int32_t turns = 0;
+  if (diarize) {
+    dictacore::DiarizationResultHandle result(SherpaOnnxOfflineSpeakerDiarizationProcess(
+        diarizer.get(), audio.data(), static_cast<int32_t>(audio.size())));
+    turns = result ? SherpaOnnxOfflineSpeakerDiarizationResultGetNumSegments(result.get()) : -1;
+  }
+  const double diarization_ms = MsSince(diarization_start);
+
   std::printf(
       "{\"load_ms\":%.3f,\"read_ms\":%.3f,\"vad_ms\":%.3f,\"decode_ms\":%.3f,\"punc_ms\":%.3f,"
       "\"toolkit_ms\":%.3f,\"segments\":%d,\"decoded_seconds\":%.3f,\"audio_seconds\":%.3f,"
-      "\"chars\":%zu}\n",
+      "\"chars\":%zu,\"diarization_ms\":%.3f,\"turns\":%d}\n",
       load_ms, read_ms, vad_ms, decode_ms, punc_ms, vad_ms + decode_ms + punc_ms, segments,
       static_cast<double>(decoded_samples) / sample_rate,
-      static_cast<double>(audio.size()) / sample_rate, merged.size());
+      static_cast<double>(audio.size()) / sample_rate, merged.size(), diarization_ms, turns);
   return merged.empty() ? 1 : 0;
 }
