@@ -127,8 +127,15 @@ bool AudioSource::Read(int64_t start, int64_t count, std::vector<float>* out,
 
 bool AudioSource::LoadAll(std::string* error) {
   if (!file_) return true;
+  // In pieces, so that the file's bytes are never held beside the samples.
+  constexpr int64_t kPiece = 1 << 20;
   std::vector<float> all;
-  if (!Read(0, length_, &all, error)) return false;
+  all.reserve(static_cast<size_t>(length_));
+  std::vector<float> piece;
+  for (int64_t start = 0; start < length_; start += kPiece) {
+    if (!Read(start, kPiece, &piece, error)) return false;
+    all.insert(all.end(), piece.begin(), piece.end());
+  }
   samples_ = std::move(all);
   file_.reset();
   return true;
