@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/common/scoped_temp_dir.h"
 #include "tests/support/engine_session.h"
 #include "tests/support/kit.h"
 
@@ -137,6 +138,26 @@ TEST_P(FileStreaming, EventsMatchTheRecordedRun) {
     ASSERT_EQ(got[i], want[i]) << "line " << i + 1;
   }
   EXPECT_EQ(got.size(), want.size());
+}
+
+// The reader knows the file's size before it reads the first piece: a data
+// chunk that claims more than the file holds is refused before any decode.
+TEST(FileStreamingRefusal, DataChunkLongerThanTheFileIsRefusedBeforeDecoding) {
+  std::ifstream in(AudioPath("long_recording.wav"), std::ios::binary);
+  std::stringstream whole;
+  whole << in.rdbuf();
+  const std::string bytes = whole.str();
+  ScopedTempDir dir;
+  const std::string cut = dir.Write("cut.wav", bytes.substr(0, bytes.size() / 2));
+  const testing::EngineRun run =
+      RunEngine(Base({"--silero-vad-model", kVad, "--wav-input", cut}));
+  EXPECT_EQ(run.result.exit_code, 1);
+  const std::vector<std::string> lines = Lines(run.result.out);
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
+            (std::vector<std::string>{"{\"type\":\"ready\"}",
+                                      "{\"message\":\"Invalid WAV data chunk\",\"type\":\"error\"}",
+                                      "{\"message\":\"File decode failed\",\"type\":\"complete\"}"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(KitAudio, FileStreaming, ::testing::ValuesIn(Shapes()),
