@@ -2,12 +2,13 @@
 # Runs the benchmarks on a built tree and prints their figures.
 #   bench/run_benchmarks.sh [BUILD_DIR]        (what `make bench` runs)
 # The dictacore benchmark audio is generated on the first run into
-# BUILD_DIR/bench/audio. Takes about ten minutes: the live figures stream
+# BUILD_DIR/bench/audio. Takes about twenty minutes: the file figures run
+# recordings up to two hours long, the live figures stream
 # audio in real time.
 set -euo pipefail
 BUILD_DIR=${1:-build}
 BENCH="$BUILD_DIR/bench"
-"$BENCH/file_bench" --runs 5
+"$BENCH/file_bench" --runs 3
 echo
 "$BENCH/live_bench" all --reps 3 --sessions 100
 for other in focus_probe_bench chordwatch_bench speakers_bench; do
