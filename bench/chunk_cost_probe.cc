@@ -11,8 +11,8 @@
 // i.e. what the engine itself spends on the chunk: the chunk bookkeeping, the
 // shared buffer, VAD segment handling, batching, text and event work, and the
 // stop handling when it falls between two chunks. A chunk counts as one of the
-// VAD path when the VAD was called in its interval (fed, flushed or reset). At exit the probe writes one
-// line to standard error:
+// VAD path when the VAD was called in its interval (fed, flushed or reset). At exit the probe
+// writes one line to standard error:
 //   chunk-cost {"engine_us":[...],"toolkit_us":[...]}
 // with one entry per VAD-path chunk, in order.
 //
@@ -76,7 +76,7 @@ struct ChunkStart {
 thread_local ChunkStart chunk_start;
 
 std::mutex chunks_mutex;
-std::vector<double> engine_us;   // VAD-path chunks only
+std::vector<double> engine_us;  // VAD-path chunks only
 std::vector<double> toolkit_us;
 
 void StartChunk() {
@@ -99,7 +99,7 @@ void CountCall(const char* name) {
 
 int64_t* CreateSum(const char* name) {
   return std::strcmp(name, "SherpaOnnxCreateVoiceActivityDetector") == 0 ? &vad_create_ns
-                                                                           : &other_ns;
+                                                                         : &other_ns;
 }
 
 void WriteList(std::string* out, const std::vector<double>& values) {
@@ -123,7 +123,7 @@ void WriteList(std::string* out, const std::vector<double>& values) {
     return __real_##name args;                \
   }                                           \
   static_assert(std::is_same_v<decltype(&__wrap_##name), decltype(&name)>, #name);
-#include "bench/toolkit_calls.inc"
+#include "toolkit_calls.inc"
 #undef TOOLKIT_CALL
 
 extern "C" ssize_t __real_read(int fd, void* buffer, size_t size);
@@ -140,22 +140,23 @@ extern "C" int __wrap_poll(pollfd* fds, nfds_t count, int timeout) {
 }
 
 // dictacore::S16leToFloat and dictacore::F32leToFloat.
-#define PCM_CONVERSION(mangled)                                                          \
-  extern "C" void __real_##mangled(const uint8_t* bytes, size_t count, std::vector<float>* out); \
+#define PCM_CONVERSION(mangled)                                                                   \
+  extern "C" void __real_##mangled(const uint8_t* bytes, size_t count, std::vector<float>* out);  \
   extern "C" void __wrap_##mangled(const uint8_t* bytes, size_t count, std::vector<float>* out) { \
-    StartChunk();                                                                        \
-    __real_##mangled(bytes, count, out);                                                 \
+    StartChunk();                                                                                 \
+    __real_##mangled(bytes, count, out);                                                          \
   }
 PCM_CONVERSION(_ZN9dictacore12S16leToFloatEPKhmPSt6vectorIfSaIfEE)
 PCM_CONVERSION(_ZN9dictacore12F32leToFloatEPKhmPSt6vectorIfSaIfEE)
 #undef PCM_CONVERSION
 
 // dictacore::DecodeAndEmitOffline2PassFull.
-#define OFFLINE_PASS _ZN9dictacore29DecodeAndEmitOffline2PassFullERKNS_7OptionsEPNS_21OfflineDecoderBackendEPNS_11PuncBackendEPNS_18DiarizationBackendEPNS_17SpeakerIdentifierEPNS_12EventEmitterEPNS_11AudioBufferE
-#define OFFLINE_PASS_PARAMS                                                              \
-  const dictacore::Options &options, dictacore::OfflineDecoderBackend *decoder,           \
-      dictacore::PuncBackend *punc, dictacore::DiarizationBackend *diarization,          \
-      dictacore::SpeakerIdentifier *identifier, dictacore::EventEmitter *emitter,        \
+#define OFFLINE_PASS \
+  _ZN9dictacore29DecodeAndEmitOffline2PassFullERKNS_7OptionsEPNS_21OfflineDecoderBackendEPNS_11PuncBackendEPNS_18DiarizationBackendEPNS_17SpeakerIdentifierEPNS_12EventEmitterEPNS_11AudioBufferE
+#define OFFLINE_PASS_PARAMS                                                       \
+  const dictacore::Options &options, dictacore::OfflineDecoderBackend *decoder,   \
+      dictacore::PuncBackend *punc, dictacore::DiarizationBackend *diarization,   \
+      dictacore::SpeakerIdentifier *identifier, dictacore::EventEmitter *emitter, \
       dictacore::AudioBuffer *audio
 #define WRAPPED(prefix, name) WRAPPED_(prefix, name)
 #define WRAPPED_(prefix, name) prefix##name
@@ -164,8 +165,8 @@ extern "C" bool WRAPPED(__wrap_, OFFLINE_PASS)(OFFLINE_PASS_PARAMS) {
   const int64_t start = NowNs();
   const int64_t toolkit_before = toolkit_ns;
   const int64_t create_before = vad_create_ns;
-  const bool ok =
-      WRAPPED(__real_, OFFLINE_PASS)(options, decoder, punc, diarization, identifier, emitter, audio);
+  const bool ok = WRAPPED(__real_, OFFLINE_PASS)(options, decoder, punc, diarization, identifier,
+                                                 emitter, audio);
   std::fprintf(stderr,
                "offline-pass {\"wall_ms\":%.3f,\"toolkit_ms\":%.3f,\"vad_create_ms\":%.3f}\n",
                static_cast<double>(NowNs() - start) / 1e6,
@@ -177,19 +178,20 @@ static_assert(std::is_same_v<decltype(&WRAPPED(__wrap_, OFFLINE_PASS)),
                              decltype(&dictacore::DecodeAndEmitOffline2PassFull)>);
 
 // dictacore::DecodeAndEmitRealtimeBatch.
-#define REALTIME_BATCH _ZN9dictacore26DecodeAndEmitRealtimeBatchERKNS_7OptionsEPNS_21OfflineDecoderBackendEPNS_11PuncBackendEPNS_12EventEmitterERKSt6vectorINS_22PendingRealtimeSegmentESaISA_EEbPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEEib
-#define REALTIME_BATCH_PARAMS                                                            \
-  const dictacore::Options &options, dictacore::OfflineDecoderBackend *decoder,           \
-      dictacore::PuncBackend *punc, dictacore::EventEmitter *emitter,                    \
-      const std::vector<dictacore::PendingRealtimeSegment> &batch, bool offline_2pass_flag, \
+#define REALTIME_BATCH \
+  _ZN9dictacore26DecodeAndEmitRealtimeBatchERKNS_7OptionsEPNS_21OfflineDecoderBackendEPNS_11PuncBackendEPNS_12EventEmitterERKSt6vectorINS_22PendingRealtimeSegmentESaISA_EEbPNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEEib
+#define REALTIME_BATCH_PARAMS                                                              \
+  const dictacore::Options &options, dictacore::OfflineDecoderBackend *decoder,            \
+      dictacore::PuncBackend *punc, dictacore::EventEmitter *emitter,                      \
+      const std::vector<dictacore::PendingRealtimeSegment>&batch, bool offline_2pass_flag, \
       std::string *punc_context, int context_chars, bool final
 extern "C" bool WRAPPED(__real_, REALTIME_BATCH)(REALTIME_BATCH_PARAMS);
 extern "C" bool WRAPPED(__wrap_, REALTIME_BATCH)(REALTIME_BATCH_PARAMS) {
   const int64_t start = NowNs();
   const int64_t toolkit_before = toolkit_ns;
-  const bool ok = WRAPPED(__real_, REALTIME_BATCH)(options, decoder, punc, emitter, batch,
-                                                   offline_2pass_flag, punc_context,
-                                                   context_chars, final);
+  const bool ok =
+      WRAPPED(__real_, REALTIME_BATCH)(options, decoder, punc, emitter, batch, offline_2pass_flag,
+                                       punc_context, context_chars, final);
   if (final) {
     std::fprintf(stderr, "realtime-final {\"wall_ms\":%.3f,\"toolkit_ms\":%.3f}\n",
                  static_cast<double>(NowNs() - start) / 1e6,

@@ -3,10 +3,10 @@
 #                     [TIMEOUT <seconds per test>])
 # A GoogleTest executable in build/tests, warning-clean, with the build's
 # program, model and audio folders compiled in, its tests registered in CTest.
+# It reaches the headers of the libraries in LIBS (see cmake/Library.cmake).
 function(dictacore_add_gtest name)
   cmake_parse_arguments(ARG "" "LABEL;TIMEOUT" "SOURCES;LIBS;DEFINES;DEPENDS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
   target_compile_options(${name} PRIVATE ${DICTACORE_WARNINGS})
   target_compile_definitions(${name} PRIVATE
     DICTACORE_BIN_DIR="${DICTACORE_BIN_DIR}"

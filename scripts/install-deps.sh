@@ -15,6 +15,8 @@ APT_PACKAGES=(
   python3-onnx python3-numpy
   espeak-ng sox
   clang libclang-rt-14-dev valgrind
+  # MD5 of voiceprint samples (engine/speakers/md5.*).
+  libmd-dev
   # focusprobe on Linux: AT-SPI, D-Bus and X11 (XCB) headers; the desktop its
   # tests run: X server, bus daemons, accessibility bus and registry, window
   # manager, a GTK 3 application, typing and root-window properties.

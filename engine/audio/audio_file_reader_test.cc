@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -13,6 +12,8 @@
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "tests/support/subprocess.h"
 
 namespace dictacore {
 namespace {
@@ -133,7 +134,11 @@ TEST_F(AudioFileReaderTest, FloatSamplesAreCopiedUnclamped) {
 TEST_F(AudioFileReaderTest, TrailingPartialSamplesAreIgnored) {
   // Three data bytes of 16-bit audio: one sample and an ignored byte (the
   // chunk then has a pad byte).
-  EXPECT_EQ(ReadWav(WavBuilder().Riff().Fmt(1, 1, 16000, 16).Chunk("data", std::string("\x00\x40\x7f", 3)).bytes())
+  EXPECT_EQ(ReadWav(WavBuilder()
+                        .Riff()
+                        .Fmt(1, 1, 16000, 16)
+                        .Chunk("data", std::string("\x00\x40\x7f", 3))
+                        .bytes())
                 .size(),
             1u);
   std::string payload(6, '\0');
@@ -156,25 +161,18 @@ TEST_F(AudioFileReaderTest, ExtendedFmtChunkIsAccepted) {
 }
 
 TEST_F(AudioFileReaderTest, LaterChunksReplaceEarlierOnes) {
-  EXPECT_EQ(ReadWav(WavBuilder()
-                        .Riff()
-                        .Fmt(1, 1, 16000, 16)
-                        .DataS16({1, 2, 3})
-                        .DataS16({16384})
-                        .bytes()),
-            (std::vector<float>{0.5f}));
+  EXPECT_EQ(
+      ReadWav(WavBuilder().Riff().Fmt(1, 1, 16000, 16).DataS16({1, 2, 3}).DataS16({16384}).bytes()),
+      (std::vector<float>{0.5f}));
   // A later fmt switches the whole file to float.
-  EXPECT_EQ(ReadWav(WavBuilder()
-                        .Riff()
-                        .Fmt(1, 2, 8000, 16)
-                        .Fmt(3, 1, 16000, 32)
-                        .DataF32({0.75f})
-                        .bytes()),
-            (std::vector<float>{0.75f}));
+  EXPECT_EQ(
+      ReadWav(
+          WavBuilder().Riff().Fmt(1, 2, 8000, 16).Fmt(3, 1, 16000, 32).DataF32({0.75f}).bytes()),
+      (std::vector<float>{0.75f}));
   // A later empty data chunk empties the data.
-  EXPECT_EQ(ReadWavError(WavBuilder().Riff().Fmt(1, 1, 16000, 16).DataS16({1}).Chunk("data", "")
-                             .bytes()),
-            "WAV has no data");
+  EXPECT_EQ(
+      ReadWavError(WavBuilder().Riff().Fmt(1, 1, 16000, 16).DataS16({1}).Chunk("data", "").bytes()),
+      "WAV has no data");
 }
 
 TEST_F(AudioFileReaderTest, HeaderErrors) {
@@ -202,9 +200,9 @@ TEST_F(AudioFileReaderTest, ChecksInOrder) {
             unsupported);
   EXPECT_EQ(ReadWavError(WavBuilder().Riff().Fmt(1, 1, 16000, 24).Chunk("data", "abc").bytes()),
             unsupported);
-  EXPECT_EQ(ReadWavError(WavBuilder().Riff().Fmt(3, 1, 16000, 64).Chunk("data", "abcdefgh")
-                             .bytes()),
-            unsupported);
+  EXPECT_EQ(
+      ReadWavError(WavBuilder().Riff().Fmt(3, 1, 16000, 64).Chunk("data", "abcdefgh").bytes()),
+      unsupported);
 }
 
 TEST_F(AudioFileReaderTest, ExpectedRateIsTheCallersRate) {
@@ -220,15 +218,20 @@ TEST_F(AudioFileReaderTest, TruncatedChunks) {
   EXPECT_EQ(ReadWavError(WavBuilder().Riff().Raw("fmt ").U32(16).U16(1).U16(1).bytes()),
             "Invalid WAV fmt chunk");
   // data chunk shorter than it claims.
-  EXPECT_EQ(ReadWavError(WavBuilder().Riff().Fmt(1, 1, 16000, 16).Raw("data").U32(100).Raw("ab")
-                             .bytes()),
-            "Invalid WAV data chunk");
+  EXPECT_EQ(
+      ReadWavError(WavBuilder().Riff().Fmt(1, 1, 16000, 16).Raw("data").U32(100).Raw("ab").bytes()),
+      "Invalid WAV data chunk");
   // A chunk header cut short simply ends the walk.
   EXPECT_EQ(ReadWav(WavBuilder().Riff().Fmt(1, 1, 16000, 16).DataS16({16384}).Raw("LIS").bytes()),
             (std::vector<float>{0.5f}));
   // A skipped chunk claiming more than the file holds also ends the walk.
-  EXPECT_EQ(ReadWav(WavBuilder().Riff().Fmt(1, 1, 16000, 16).DataS16({16384}).Raw("LIST")
-                        .U32(0xFFFFFFF0u).bytes()),
+  EXPECT_EQ(ReadWav(WavBuilder()
+                        .Riff()
+                        .Fmt(1, 1, 16000, 16)
+                        .DataS16({16384})
+                        .Raw("LIST")
+                        .U32(0xFFFFFFF0u)
+                        .bytes()),
             (std::vector<float>{0.5f}));
 }
 
@@ -267,16 +270,17 @@ TEST_F(AudioFileReaderTest, HugeDataSizeFromAPipeFailsAtTheRealEnd) {
       WavBuilder().Riff().Fmt(1, 1, 16000, 16).Raw("data").U32(0xFFFFFFF0u).Raw("abcd").bytes();
   const std::string fifo = dir_ + "/pipe.wav";
   ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
-  const pid_t writer = fork();
-  if (writer == 0) {
+  testing::Subprocess::Config config;
+  config.body = [&] {
     std::ofstream(fifo, std::ios::binary) << wav;
-    _exit(0);
-  }
+    return 0;
+  };
+  testing::Subprocess writer(config);
   std::vector<float> samples;
   std::string error;
   EXPECT_FALSE(ReadWavMono(fifo, 16000, &samples, &error));
   EXPECT_EQ(error, "Invalid WAV data chunk");
-  waitpid(writer, nullptr, 0);
+  writer.Wait(std::chrono::seconds(10));
 }
 
 TEST_F(AudioFileReaderTest, NullOutputsTouchNothing) {
@@ -293,8 +297,8 @@ TEST_F(AudioFileReaderTest, NullOutputsTouchNothing) {
 TEST_F(AudioFileReaderTest, RawPcmConversion) {
   std::vector<float> samples;
   std::string error;
-  ASSERT_TRUE(ReadPcmMono(Write(std::string("\x00\x40\x00\x80\xff\x7f", 6)), "s16le", &samples,
-                          &error))
+  ASSERT_TRUE(
+      ReadPcmMono(Write(std::string("\x00\x40\x00\x80\xff\x7f", 6)), "s16le", &samples, &error))
       << error;
   EXPECT_EQ(samples, (std::vector<float>{0.5f, -1.0f, 32767.0f / 32768.0f}));
 

@@ -21,6 +21,21 @@ size_t VadPieceSamples(int32_t sample_rate) {
   return sample_rate >= 10 ? static_cast<size_t>(sample_rate / 10) : 1;
 }
 
+VadInitOptions MakeVadInitOptions(int32_t sample_rate, const std::string& provider,
+                                  const std::string& model, double threshold,
+                                  double min_silence_duration, double min_speech_duration,
+                                  double max_speech_duration) {
+  VadInitOptions options;
+  options.sample_rate = sample_rate;
+  options.provider = provider;
+  options.model = model;
+  options.threshold = static_cast<float>(threshold);
+  options.min_silence_duration = static_cast<float>(min_silence_duration);
+  options.min_speech_duration = static_cast<float>(min_speech_duration);
+  options.max_speech_duration = static_cast<float>(max_speech_duration);
+  return options;
+}
+
 VadBackend::VadBackend() = default;
 VadBackend::~VadBackend() = default;
 

@@ -23,6 +23,14 @@ struct VadInitOptions {
   float buffer_size_in_seconds = 120.0f;
 };
 
+// The settings of a detector from explicit values (durations in seconds);
+// everything else keeps the record's defaults. The live loop and the offline
+// decode both fill theirs here, with values of their own.
+VadInitOptions MakeVadInitOptions(int32_t sample_rate, const std::string& provider,
+                                  const std::string& model, double threshold,
+                                  double min_silence_duration, double min_speech_duration,
+                                  double max_speech_duration);
+
 struct VadSegment {
   int32_t start = 0;  // index of the first sample within the audio fed in
   std::vector<float> samples;

@@ -125,9 +125,8 @@ void SetPartialInterval(const Options& options, double seconds, EventEmitter* em
                         SharedState* shared) {
   const uint32_t step = SinglePartialStepSamples(seconds, options.sample_rate);
   shared->single_partial_step = step;
-  const double rate = options.sample_rate < 1 ? 16000.0 : options.sample_rate;
-  std::string message =
-      "single-partial-interval updated to " + FormatFixed(step / rate, 3) + "s";
+  const double rate = SampleRateOrDefault(options.sample_rate);
+  std::string message = "single-partial-interval updated to " + FormatFixed(step / rate, 3) + "s";
   if (!(options.single_model_streaming && options.manual_realtime)) {
     message += " (inactive until native single-model manual-realtime is used)";
   }
@@ -232,4 +231,3 @@ void CommandLoop(const Options& options, OfflineDecoderBackend* decoder, PuncBac
 }
 
 }  // namespace dictacore
-

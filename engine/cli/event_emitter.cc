@@ -3,89 +3,46 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdint>
-#include <cstdio>
 
+#include "engine/common/json_writer.h"
 #include "engine/common/posix_io.h"
 #include "engine/text/utf8_punct.h"
 
 namespace dictacore {
 namespace {
 
-void AppendKey(std::string* out, const char* key) {
-  out->push_back('"');
-  out->append(key);
-  out->append("\":");
-}
-
-void AppendString(std::string* out, const char* key, const std::string& value) {
-  AppendKey(out, key);
-  out->push_back('"');
-  out->append(JsonEscape(value));
-  out->push_back('"');
-}
-
-void AppendInt(std::string* out, const char* key, long long value) {
-  AppendKey(out, key);
-  out->append(std::to_string(value));
-}
-
-void AppendBool(std::string* out, const char* key, bool value) {
-  AppendKey(out, key);
-  out->append(value ? "true" : "false");
-}
-
-// JSON has no NaN or infinity; such a time is written as 0 so that the line
-// stays parseable.
-double FiniteOrZero(double value) { return std::isfinite(value) ? value : 0.0; }
-
-void AppendSeconds(std::string* out, const char* key, double seconds) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof(buffer), "%.2f", FiniteOrZero(seconds));
-  AppendKey(out, key);
-  out->append(buffer);
-}
-
-// Seconds to milliseconds, rounded half up and truncated toward zero.
+// Seconds to milliseconds, rounded half up and truncated toward zero. JSON
+// has no NaN or infinity; such a time is written as 0 so that the line stays
+// parseable.
 long long SecondsToMs(double seconds) {
-  const double ms = FiniteOrZero(seconds) * 1000.0 + 0.5;
+  const double ms = (std::isfinite(seconds) ? seconds : 0.0) * 1000.0 + 0.5;
   constexpr double kLimit = 9.2e18;
   if (ms >= kLimit) return static_cast<long long>(kLimit);
   if (ms <= -kLimit) return -static_cast<long long>(kLimit);
   return static_cast<long long>(ms);
 }
 
-void AppendSessionId(std::string* out, int session_id) {
-  if (session_id >= 0) {
-    AppendInt(out, "sessionId", session_id);
-    out->push_back(',');
-  }
+void AddSessionId(JsonWriter* json, int session_id) {
+  if (session_id >= 0) json->Int("sessionId", session_id);
+}
+
+void AddSegment(JsonWriter* json, const SegmentResult& segment) {
+  json->BeginObject()
+      .Fixed("start_time", segment.start, 2)
+      .Fixed("end_time", segment.end, 2)
+      .Int("start_ms", SecondsToMs(segment.start))
+      .Int("end_ms", SecondsToMs(segment.end))
+      .String("text", segment.text);
+  if (!segment.speaker.empty()) json->String("speaker", segment.speaker);
+  json->EndObject();
 }
 
 }  // namespace
 
 std::string JsonEscape(const std::string& text) {
-  static constexpr char kHex[] = "0123456789abcdef";
   std::string out;
   out.reserve(text.size() + 8);
-  for (char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    switch (byte) {
-      case '\t': out.append("\\t"); break;
-      case '\n': out.append("\\n"); break;
-      case '\r': out.append("\\r"); break;
-      case '"': out.append("\\\""); break;
-      case '\\': out.append("\\\\"); break;
-      default:
-        if (byte < 0x20) {
-          out.append("\\u00");
-          out.push_back(kHex[byte >> 4]);
-          out.push_back(kHex[byte & 0x0F]);
-        } else {
-          out.push_back(ch);
-        }
-    }
-  }
+  AppendJsonEscaped(text, JsonEscaping::kControlBytes, &out);
   return out;
 }
 
@@ -101,19 +58,10 @@ void EventEmitter::EmitRawJson(const std::string& line) {
 }
 
 void EventEmitter::EmitObject(const std::map<std::string, std::string>& fields) {
-  std::string line = "{";
-  bool first = true;
-  for (const auto& [key, value] : fields) {
-    if (!first) line.push_back(',');
-    first = false;
-    line.push_back('"');
-    line.append(JsonEscape(key));
-    line.append("\":\"");
-    line.append(JsonEscape(value));
-    line.push_back('"');
-  }
-  line.push_back('}');
-  EmitRawJson(line);
+  JsonWriter json;
+  json.BeginObject();
+  for (const auto& [key, value] : fields) json.String(key, value);
+  EmitRawJson(json.EndObject().text());
 }
 
 void EventEmitter::EmitReady() { EmitObject({{"type", "ready"}}); }
@@ -132,25 +80,22 @@ void EventEmitter::EmitComplete(const std::string& message) {
 
 std::string BuildFirstPassEventJson(int segment_id, const std::string& text, bool is_final,
                                     int session_id) {
-  std::string out = "{\"type\":\"first-pass\",";
-  AppendSessionId(&out, session_id);
-  AppendInt(&out, "segment_id", segment_id);
-  out.push_back(',');
-  AppendString(&out, "text", text);
-  out.append(",\"mode\":\"online_partial\",");
-  AppendBool(&out, "is_final", is_final);
-  out.push_back('}');
-  return out;
+  JsonWriter json;
+  json.BeginObject().String("type", "first-pass");
+  AddSessionId(&json, session_id);
+  json.Int("segment_id", segment_id)
+      .String("text", text)
+      .String("mode", "online_partial")
+      .Bool("is_final", is_final);
+  return json.EndObject().Take();
 }
 
 std::string BuildPunctuatedEventJson(int segment_id, const std::string& text, int session_id) {
-  std::string out = "{\"type\":\"punctuated\",";
-  AppendSessionId(&out, session_id);
-  AppendInt(&out, "segment_id", segment_id);
-  out.push_back(',');
-  AppendString(&out, "text", text);
-  out.push_back('}');
-  return out;
+  JsonWriter json;
+  json.BeginObject().String("type", "punctuated");
+  AddSessionId(&json, session_id);
+  json.Int("segment_id", segment_id).String("text", text);
+  return json.EndObject().Take();
 }
 
 std::string BuildSecondPassResultJson(const std::vector<SegmentResult>& segments,
@@ -168,53 +113,26 @@ std::string BuildSecondPassResultJson(const std::vector<SegmentResult>& segments
     }
   }
 
-  std::string out = "{\"type\":\"result\",\"stage\":\"second-pass\",\"mode\":\"offline_final\",";
-  AppendSessionId(&out, session_id);
-  if (segment_id >= 0) {
-    AppendInt(&out, "segment_id", segment_id);
-    out.push_back(',');
-  }
-  if (segment_start_id >= 0) {
-    AppendInt(&out, "segment_start_id", segment_start_id);
-    out.push_back(',');
-  }
-  if (segment_count > 0) {
-    AppendInt(&out, "segment_count", segment_count);
-    out.push_back(',');
-  }
-  if (is_final) out.append("\"is_final\":true,");
-  if (offline_2pass) out.append("\"offline_2pass\":true,");
+  JsonWriter json;
+  json.BeginObject()
+      .String("type", "result")
+      .String("stage", "second-pass")
+      .String("mode", "offline_final");
+  AddSessionId(&json, session_id);
+  if (segment_id >= 0) json.Int("segment_id", segment_id);
+  if (segment_start_id >= 0) json.Int("segment_start_id", segment_start_id);
+  if (segment_count > 0) json.Int("segment_count", segment_count);
+  if (is_final) json.Bool("is_final", true);
+  if (offline_2pass) json.Bool("offline_2pass", true);
 
-  out.append("\"segments\":[");
-  bool first = true;
+  json.Key("segments").BeginArray();
   for (const SegmentResult& segment : segments) {
-    if (!HasContentText(segment.text)) continue;
-    if (!first) out.push_back(',');
-    first = false;
-    out.push_back('{');
-    AppendSeconds(&out, "start_time", segment.start);
-    out.push_back(',');
-    AppendSeconds(&out, "end_time", segment.end);
-    out.push_back(',');
-    AppendInt(&out, "start_ms", SecondsToMs(segment.start));
-    out.push_back(',');
-    AppendInt(&out, "end_ms", SecondsToMs(segment.end));
-    out.push_back(',');
-    AppendString(&out, "text", segment.text);
-    if (!segment.speaker.empty()) {
-      out.push_back(',');
-      AppendString(&out, "speaker", segment.speaker);
-    }
-    out.push_back('}');
+    if (HasContentText(segment.text)) AddSegment(&json, segment);
   }
-  out.push_back(']');
+  json.EndArray();
 
-  if ((offline_2pass || is_final) && !merged.empty()) {
-    out.push_back(',');
-    AppendString(&out, "merged_text", merged);
-  }
-  out.push_back('}');
-  return out;
+  if ((offline_2pass || is_final) && !merged.empty()) json.String("merged_text", merged);
+  return json.EndObject().Take();
 }
 
 }  // namespace dictacore

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "engine/common/strings.h"
 #include "engine/common/error.h"
+#include "engine/common/strings.h"
 
 namespace dictacore {
 namespace {
@@ -134,7 +134,8 @@ bool IsOneShotCommand(const Options& o) {
 }
 
 bool Validate(Options* o, std::string* error) {
-  if (o->sample_rate != 16000) return Fail(error, "Only 16 kHz sample_rate is supported");
+  if (o->sample_rate != kDefaultSampleRate)
+    return Fail(error, "Only 16 kHz sample_rate is supported");
   if (IsOneShotCommand(*o)) return true;
   if (o->audio_format != "s16le" && o->audio_format != "f32le") {
     return Fail(error, "Unsupported audio format: " + o->audio_format);
@@ -167,8 +168,9 @@ bool Validate(Options* o, std::string* error) {
   if (o->second_tokens.empty()) return Fail(error, "--second-tokens is required");
   if (o->second_type == "whisper") {
     if (o->second_encoder.empty() || o->second_decoder.empty()) {
-      return Fail(error,
-                  "--second-encoder and --second-decoder are required when --second-type is whisper");
+      return Fail(
+          error,
+          "--second-encoder and --second-decoder are required when --second-type is whisper");
     }
   } else if (o->second_model.empty()) {
     return Fail(error, "--second-model is required when --second-type is sensevoice");
@@ -204,8 +206,8 @@ bool ParseArgs(int argc, char** argv, Options* options, std::string* error) {
     const auto string_it = StringOptions().find(arg);
     const auto int_it = IntOptions().find(arg);
     const auto real_it = RealOptions().find(arg);
-    const bool takes_value = string_it != StringOptions().end() ||
-                             int_it != IntOptions().end() || real_it != RealOptions().end();
+    const bool takes_value = string_it != StringOptions().end() || int_it != IntOptions().end() ||
+                             real_it != RealOptions().end();
     if (!takes_value) continue;  // unknown options and stray words are ignored
     if (i + 1 >= argc || argv[i + 1] == nullptr) {
       return Fail(error, "Missing value for " + std::string(arg));
@@ -245,7 +247,8 @@ const char* UsageText() {
          "Required (sensevoice):\n"
          "  --second-type sensevoice --second-model PATH --second-tokens PATH\n"
          "Required (whisper):\n"
-         "  --second-type whisper --second-encoder PATH --second-decoder PATH --second-tokens PATH\n"
+         "  --second-type whisper --second-encoder PATH --second-decoder PATH --second-tokens "
+         "PATH\n"
          "Optional:\n"
          "  --manual-mode --manual-realtime --start-paused\n"
          "  --single-model-streaming [--single-partial-interval 0.5]\n"

@@ -7,6 +7,9 @@
 
 namespace dictacore {
 
+// The only rate the engine runs at.
+constexpr int kDefaultSampleRate = 16000;
+
 // Parsed once by main() and read-only afterwards; passed by const reference.
 struct Options {
   std::string first_model_type = "transducer";
@@ -31,7 +34,7 @@ struct Options {
   std::string provider_punc = "cpu";
   int second_pass_every = 1;
   int tail_padding = 4000;  // parsed and kept; nothing reads it
-  int sample_rate = 16000;
+  int sample_rate = kDefaultSampleRate;
   int audio_fd = 3;
   std::string audio_format = "s16le";
   double chunk_duration = 0.1;
@@ -83,6 +86,13 @@ struct Options {
   double single_trim_keep = 1.2;
   double single_max_window = 7.0;
 };
+
+// The rate to compute with: `sample_rate`, or kDefaultSampleRate when it is
+// below 1. ParseArgs accepts only 16000, but a record built in code may hold
+// anything, and a rate of 0 must not divide or size anything.
+inline int SampleRateOrDefault(int sample_rate) {
+  return sample_rate > 0 ? sample_rate : kDefaultSampleRate;
+}
 
 // Fills `options` from the command line and validates it for the selected
 // mode. On false, `error` holds the reason; the reason "help" means -h/--help.

@@ -35,7 +35,7 @@ class AudioLoop {
         reader_(options.audio_fd,
                 options.audio_format == "f32le" ? AudioFormat::F32LE : AudioFormat::S16LE,
                 shared->wakeup.fd()),
-        rate_(options.sample_rate < 1 ? 16000.0 : options.sample_rate),
+        rate_(SampleRateOrDefault(options.sample_rate)),
         chunk_samples_(static_cast<size_t>(
             std::llround(std::max(0.02, std::isfinite(options.chunk_duration)
                                             ? std::min(options.chunk_duration, 3600.0)
@@ -114,6 +114,9 @@ class AudioLoop {
     } else {
       DecodeAndEmitManualSegment(options_, decoder_, punc_, emitter_, audio_, shared_);
     }
+    // The stop's last event, whatever it decoded (maybe nothing): the one
+    // sign on the wire that its session is over.
+    emitter_->EmitLog("[SESSION-DIAG] stop-done seq=" + std::to_string(shared_->start_seq.load()));
     // Cleared only now: a "start" waits for it, so that this session's
     // events all come before the next session begins.
     shared_->stop_requested = false;
@@ -165,13 +168,12 @@ class AudioLoop {
     const uint64_t previous_captured = shared_->captured_samples.fetch_add(n);
     const uint64_t seq = shared_->start_seq.load();
     if (previous_captured == 0 && seq != last_first_chunk_seq_) {
-      emitter_->EmitLog(
-          "[SESSION-DIAG] first-chunk seq=" + std::to_string(seq) +
-          " reset_applied_seq=" + std::to_string(shared_->reset_applied_seq.load()) +
-          " chunk_samples=" + std::to_string(n) +
-          " pending_session_reset=" + Flag(shared_->pending_session_reset.load()) +
-          " pending_online_reset=" + Flag(shared_->pending_online_reset.load()) +
-          " pending_vad_reset=" + Flag(shared_->pending_vad_reset.load()));
+      emitter_->EmitLog("[SESSION-DIAG] first-chunk seq=" + std::to_string(seq) +
+                        " reset_applied_seq=" + std::to_string(shared_->reset_applied_seq.load()) +
+                        " chunk_samples=" + std::to_string(n) +
+                        " pending_session_reset=" + Flag(shared_->pending_session_reset.load()) +
+                        " pending_online_reset=" + Flag(shared_->pending_online_reset.load()) +
+                        " pending_vad_reset=" + Flag(shared_->pending_vad_reset.load()));
       last_first_chunk_seq_ = seq;
     }
     if (!VadPath()) {
@@ -287,10 +289,9 @@ class AudioLoop {
       const int64_t start = std::max<int64_t>(segment.start, 0);
       const auto count = static_cast<int64_t>(segment.samples.size());
       emitter_->EmitLog(
-          std::string("[VAD] seg source=") + source + " id=" + std::to_string(id) +
-          " start=" + FormatFixed(start / rate_, 3) + "s end=" +
-          FormatFixed((start + count) / rate_, 3) + "s raw=" + FormatFixed(count / rate_, 3) +
-          "s start_sample=" + std::to_string(start) +
+          std::string("[VAD] seg source=") + source + " id=" + std::to_string(id) + " start=" +
+          FormatFixed(start / rate_, 3) + "s end=" + FormatFixed((start + count) / rate_, 3) +
+          "s raw=" + FormatFixed(count / rate_, 3) + "s start_sample=" + std::to_string(start) +
           " end_sample=" + std::to_string(start + count) + " raw_samples=" + std::to_string(count));
       EmitPunctuatedForPartial(punc_, emitter_, id, last_partial_text_, options_.session_id);
       emitter_->EmitRawJson(BuildFirstPassEventJson(id, "", false, options_.session_id));
@@ -322,9 +323,9 @@ class AudioLoop {
     size_t total = 0;
     for (const PendingRealtimeSegment& segment : pending_segments_) total += segment.samples.size();
     if (!final && total < min_batch_samples_) {
-      emitter_->EmitLog("[M3] realtime 2pass pending short segment samples=" +
-                        std::to_string(total) +
-                        " min_samples=" + std::to_string(min_batch_samples_));
+      emitter_->EmitLog(
+          "[M3] realtime 2pass pending short segment samples=" + std::to_string(total) +
+          " min_samples=" + std::to_string(min_batch_samples_));
       return;
     }
     if (!DecodeAndEmitRealtimeBatch(options_, decoder_, punc_, emitter_, pending_segments_, false,

@@ -18,6 +18,7 @@
 #include "engine/cli/shared_state.h"
 #include "engine/common/strings.h"
 #include "engine/diarization/diarization_backend.h"
+#include "engine/diarization/diarization_factory.h"
 #include "engine/pipelines/offline_two_pass.h"
 #include "engine/speakers/speaker_commands.h"
 #include "engine/speakers/speaker_identifier.h"
@@ -63,18 +64,8 @@ OnlineInitOptions MakeOnlineOptions(const Options& o) {
 }
 
 VadInitOptions MakeLiveVadOptions(const Options& o) {
-  VadInitOptions v;
-  v.num_threads = 1;
-  v.provider = o.provider_first;
-  v.sample_rate = o.sample_rate;
-  v.model = o.silero_vad_model;
-  v.threshold = static_cast<float>(o.vad_threshold);
-  v.min_silence_duration = static_cast<float>(o.vad_min_silence);
-  v.min_speech_duration = static_cast<float>(o.vad_min_speech);
-  v.max_speech_duration = static_cast<float>(o.vad_max_speech);
-  v.window_size = 512;
-  v.buffer_size_in_seconds = 120.0f;
-  return v;
+  return MakeVadInitOptions(o.sample_rate, o.provider_first, o.silero_vad_model, o.vad_threshold,
+                            o.vad_min_silence, o.vad_min_speech, o.vad_max_speech);
 }
 
 DiarizationInitOptions MakeDiarizationOptions(const Options& o,
@@ -198,14 +189,16 @@ void StartBackends(const Options& options, const HelperTimeLimits& helper_limits
 
   if (WantsDiarization(options)) {
     error.clear();
-    e->diarization = CreateDiarizationBackend(MakeDiarizationOptions(options, helper_limits), &error);
-    e->emitter.EmitLog(e->diarization
-                           ? "[M2] Speaker diarization initialized (" + DiarizationLabel(options) + ")"
-                           : "[M2] Speaker diarization init failed: " + error);
+    e->diarization =
+        CreateDiarizationBackend(MakeDiarizationOptions(options, helper_limits), &error);
+    e->emitter.EmitLog(e->diarization ? "[M2] Speaker diarization initialized (" +
+                                            DiarizationLabel(options) + ")"
+                                      : "[M2] Speaker diarization init failed: " + error);
     if (!e->diarization && options.diarization_helper_binary.empty()) {
-      LogModelFileFaults(&e->emitter, "[M2]",
-                         {{"--diarization-segmentation-model", options.diarization_segmentation_model},
-                          {"--diarization-embedding-model", options.diarization_embedding_model}});
+      LogModelFileFaults(
+          &e->emitter, "[M2]",
+          {{"--diarization-segmentation-model", options.diarization_segmentation_model},
+           {"--diarization-embedding-model", options.diarization_embedding_model}});
     }
   }
 

@@ -23,7 +23,7 @@ bool HasTimestamps(const DecodedTokens& decoded) {
 
 SingleModelLimits MakeSingleModelLimits(const Options& options) {
   SingleModelLimits limits;
-  const int32_t rate = options.sample_rate >= 1 ? options.sample_rate : 16000;
+  const int32_t rate = SampleRateOrDefault(options.sample_rate);
   limits.rate = rate;
   limits.trim_cap = options.single_trim_cap > 0 ? RoundedSamples(options.single_trim_cap, rate) : 0;
   limits.trim_keep =
@@ -103,16 +103,15 @@ void SingleModelStreamer::PartialDecode(int64_t size) {
   last_partial_at_ = size;
   DecodedTokens decoded;
   std::string error;
-  if (!decoder_->DecodeWithTokens(CopyWindow(std::min(committed_, size), size), &decoded,
-                                  &error)) {
+  if (!decoder_->DecodeWithTokens(CopyWindow(std::min(committed_, size), size), &decoded, &error)) {
     emitter_->EmitLog("[single-model] partial decode failed: " + error);
     return;
   }
   const size_t n = decoded.tokens.size();
   const std::string text = JoinTokens(decoded.tokens, committed_tokens_, n);
   if (!text.empty() && text != *last_partial_text_) {
-    emitter_->EmitRawJson(BuildFirstPassEventJson(shared_->next_segment_id.load(), text, false,
-                                                  options_.session_id));
+    emitter_->EmitRawJson(
+        BuildFirstPassEventJson(shared_->next_segment_id.load(), text, false, options_.session_id));
     *last_partial_text_ = text;
   }
 
@@ -120,7 +119,8 @@ void SingleModelStreamer::PartialDecode(int64_t size) {
     // Only tokens two consecutive decodes agree on are stable enough to
     // commit, and the newest audio is never committed.
     size_t stable = 0;
-    while (stable < prev_tokens_.size() && stable < n && prev_tokens_[stable] == decoded.tokens[stable]) {
+    while (stable < prev_tokens_.size() && stable < n &&
+           prev_tokens_[stable] == decoded.tokens[stable]) {
       ++stable;
     }
     const int64_t limit = std::max<int64_t>(size - limits_.trim_keep, 0);
@@ -178,10 +178,10 @@ void SingleModelStreamer::CommitUpTo(int64_t end) {
 void SingleModelStreamer::EmitCommitted(const std::string& text, int64_t start, int64_t end) {
   if (!HasContentText(text) || start >= end) return;
   const int id = shared_->next_segment_id.fetch_add(1);
-  emitter_->EmitRawJson(BuildSecondPassResultJson(
-      {{static_cast<double>(start) / limits_.rate, static_cast<double>(end) / limits_.rate, text,
-        std::string()}},
-      false, false, id, id, 1, nullptr, options_.session_id));
+  emitter_->EmitRawJson(
+      BuildSecondPassResultJson({{static_cast<double>(start) / limits_.rate,
+                                  static_cast<double>(end) / limits_.rate, text, std::string()}},
+                                false, false, id, id, 1, nullptr, options_.session_id));
 }
 
 void SingleModelStreamer::DiscardVadSegments() {

@@ -7,20 +7,9 @@
 #include <cstdio>
 
 #include "engine/common/strings.h"
-#include "engine/common/error.h"
 
 namespace dictacore {
 namespace {
-
-constexpr char kNothingSelected[] =
-    "no diarization backend selected: pass either --diarization-helper-binary (fluidaudio) or "
-    "--diarization-segmentation-model + --diarization-embedding-model (sherpa-onnx)";
-constexpr char kFluidAudioMissing[] =
-    "fluidaudio backend was requested via --diarization-helper-binary but is not compiled into "
-    "this binary";
-constexpr char kSherpaOnnxMissing[] =
-    "sherpa-onnx backend was requested via --diarization-segmentation-model / "
-    "--diarization-embedding-model but is not compiled into this binary";
 
 bool IsRegularFile(const std::string& path) {
   struct stat st {};
@@ -42,6 +31,19 @@ std::string SpeakerLabel(int number) {
   char buffer[32];
   std::snprintf(buffer, sizeof(buffer), "SPEAKER_%02d", number);
   return buffer;
+}
+
+bool ParseTurnLine(const std::string& line, DiarizationSegment* turn) {
+  const size_t first_tab = line.find('\t');
+  if (first_tab == std::string::npos) return false;
+  const size_t second_tab = line.find('\t', first_tab + 1);
+  if (second_tab == std::string::npos) return false;
+  if (!ParseLeadingDouble(line.substr(0, first_tab), &turn->start) ||
+      !ParseLeadingDouble(line.substr(first_tab + 1, second_tab - first_tab - 1), &turn->end)) {
+    return false;
+  }
+  turn->speaker = line.substr(second_tab + 1);
+  return true;
 }
 
 std::string ResolveModelFile(const std::string& dir, const std::string& name,
@@ -70,37 +72,6 @@ std::string ResolveModelFile(const std::string& dir, const std::string& name,
   }
   ::closedir(listing);
   return found;
-}
-
-std::unique_ptr<DiarizationBackend> CreateDiarizationBackend(const DiarizationInitOptions& options,
-                                                             std::string* error) {
-  std::string name;
-  std::unique_ptr<DiarizationBackend> backend;
-  if (!options.helper_binary.empty()) {
-    name = "fluidaudio";
-    backend = MakeFluidAudioDiarizationBackend();
-    if (!backend) {
-      Fail(error, kFluidAudioMissing);
-      return nullptr;
-    }
-  } else if (!options.segmentation_model.empty() || !options.embedding_model.empty()) {
-    name = "sherpa-onnx";
-    backend = MakeSherpaOnnxDiarizationBackend();
-    if (!backend) {
-      Fail(error, kSherpaOnnxMissing);
-      return nullptr;
-    }
-  } else {
-    Fail(error, kNothingSelected);
-    return nullptr;
-  }
-
-  std::string init_error;
-  if (!backend->Init(options, &init_error)) {
-    Fail(error, name + " backend init failed: " + init_error);
-    return nullptr;
-  }
-  return backend;
 }
 
 }  // namespace dictacore

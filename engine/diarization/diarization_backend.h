@@ -1,9 +1,9 @@
-// Speaker diarization: who spoke when over a whole recording.
+// Speaker diarization: who spoke when over a whole recording. The interface
+// and what both backends share; diarization_factory.h picks a backend.
 #ifndef DICTACORE_ENGINE_DIARIZATION_DIARIZATION_BACKEND_H_
 #define DICTACORE_ENGINE_DIARIZATION_DIARIZATION_BACKEND_H_
 
 #include <chrono>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -42,7 +42,7 @@ struct DiarizationInitOptions {
   int max_speakers = 0;  // 0: unknown
   float min_duration_on = 0.3f;
   float min_duration_off = 0.5f;
-  std::string helper_binary;   // helper process backend
+  std::string helper_binary;  // helper process backend
   std::string backend = "offline";
   HelperTimeLimits helper_limits;
 };
@@ -57,20 +57,19 @@ class DiarizationBackend {
                        std::vector<DiarizationSegment>* out, std::string* error) = 0;
 };
 
-// Picks the backend the options ask for and initialises it; empty on failure.
-std::unique_ptr<DiarizationBackend> CreateDiarizationBackend(const DiarizationInitOptions& options,
-                                                             std::string* error);
-
-// New, uninitialised backends of each kind; empty when a build leaves the kind
-// out.
-std::unique_ptr<DiarizationBackend> MakeSherpaOnnxDiarizationBackend();
-std::unique_ptr<DiarizationBackend> MakeFluidAudioDiarizationBackend();
-
 // The model file `name` in `dir`, or else the first "*.onnx" entry of `dir`
 // (in listing order) whose lower-cased name contains the lower-cased `key`.
 // Empty when `dir` is empty or nothing qualifies.
 std::string ResolveModelFile(const std::string& dir, const std::string& name,
                              const std::string& key);
+
+// Splits one turn line "start<TAB>end<TAB>label", as the --identify-only
+// segment list and the diarization helper's answers write them: the times as
+// strtod reads them (leading white space skipped, anything after the number
+// ignored; infinity and NaN spellings accepted), the label everything after
+// the second tab. False when a tab or a number is missing. Which turns to
+// skip beyond that is each caller's own rule.
+bool ParseTurnLine(const std::string& line, DiarizationSegment* turn);
 
 // "SPEAKER_" + `number` with at least two digits, zero-padded.
 std::string SpeakerLabel(int number);

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "engine/common/scoped_temp_dir.h"
+#include "engine/diarization/diarization_factory.h"
 #include "engine/diarization/sherpa_onnx_diarization.h"
 
 namespace dictacore {
@@ -21,6 +23,27 @@ TEST(SpeakerLabel, AtLeastTwoDigits) {
   EXPECT_EQ(SpeakerLabel(0), "SPEAKER_00");
   EXPECT_EQ(SpeakerLabel(7), "SPEAKER_07");
   EXPECT_EQ(SpeakerLabel(123), "SPEAKER_123");
+}
+
+TEST(ParseTurnLine, TimesAsStrtodReadsThemAndTheRestAsLabel) {
+  DiarizationSegment turn;
+  ASSERT_TRUE(ParseTurnLine(" 1.5x\t-2e1\tSpeaker one\twith tab ", &turn));
+  EXPECT_EQ(turn.start, 1.5);
+  EXPECT_EQ(turn.end, -20.0);
+  EXPECT_EQ(turn.speaker, "Speaker one\twith tab ");
+  ASSERT_TRUE(ParseTurnLine("inf\tnan\t", &turn));
+  EXPECT_TRUE(std::isinf(turn.start));
+  EXPECT_TRUE(std::isnan(turn.end));
+  EXPECT_EQ(turn.speaker, "");
+}
+
+TEST(ParseTurnLine, MissingTabOrNumber) {
+  DiarizationSegment turn;
+  EXPECT_FALSE(ParseTurnLine("", &turn));
+  EXPECT_FALSE(ParseTurnLine("1\t2", &turn));
+  EXPECT_FALSE(ParseTurnLine("1 2 A", &turn));
+  EXPECT_FALSE(ParseTurnLine("\t2\tA", &turn));
+  EXPECT_FALSE(ParseTurnLine("1\tx\tA", &turn));
 }
 
 // --- Backend selection --------------------------------------------------------
@@ -83,9 +106,9 @@ TEST(ResolveModelFile, ExactNameFirstThenKeyInListing) {
 TEST(ResolveModelFile, WhatNeverQualifies) {
   ScopedTempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  dir.Write("SEGMENT.ONNX", "x");              // upper-case extension
-  dir.Write("segment.onnx.bak", "x");          // not ending in .onnx
-  dir.Write("other.onnx", "x");                // no key
+  dir.Write("SEGMENT.ONNX", "x");                       // upper-case extension
+  dir.Write("segment.onnx.bak", "x");                   // not ending in .onnx
+  dir.Write("other.onnx", "x");                         // no key
   ::mkdir(dir.File("segment-dir.onnx").c_str(), 0755);  // not a regular file
   ASSERT_EQ(::symlink("/nonexistent/x", dir.File("segment-dangling.onnx").c_str()), 0);
   EXPECT_EQ(ResolveModelFile(dir.path(), "segmentation-3.1.onnx", "segment"), "");

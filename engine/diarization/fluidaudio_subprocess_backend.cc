@@ -20,6 +20,7 @@
 #include <thread>
 
 #include "engine/common/error.h"
+#include "engine/common/json_writer.h"
 #include "engine/common/posix_io.h"
 #include "engine/common/strings.h"
 
@@ -96,7 +97,8 @@ void PutLe16(std::string* out, uint16_t v) {
 }
 
 void PutLe32(std::string* out, uint32_t v) {
-  for (int shift = 0; shift < 32; shift += 8) out->push_back(static_cast<char>((v >> shift) & 0xFF));
+  for (int shift = 0; shift < 32; shift += 8)
+    out->push_back(static_cast<char>((v >> shift) & 0xFF));
 }
 
 // Waits until `fd` has something to read (or has ended, which the read then
@@ -204,32 +206,19 @@ bool WriteWavFloat32(const std::string& path, const std::vector<float>& samples,
 }
 
 std::string BuildHelperRequestLine(const std::string& wav_path) {
-  std::string line = "{\"input\":\"";
-  for (char ch : wav_path) {
-    if (ch == '\\' || ch == '"') line.push_back('\\');
-    line.push_back(ch);
-  }
-  line.append("\"}");
-  return line;
+  JsonWriter json(JsonEscaping::kQuotesOnly);
+  return json.BeginObject().String("input", wav_path).EndObject().Take();
 }
 
 bool ParseHelperSegmentLine(const std::string& line, double* start, double* end,
                             std::string* label) {
-  const size_t first_tab = line.find('\t');
-  if (first_tab == std::string::npos) return false;
-  const size_t second_tab = line.find('\t', first_tab + 1);
-  if (second_tab == std::string::npos) return false;
-  double s = 0.0;
-  double e = 0.0;
-  if (!ParseLeadingDouble(line.substr(0, first_tab), &s) ||
-      !ParseLeadingDouble(line.substr(first_tab + 1, second_tab - first_tab - 1), &e)) {
-    return false;
-  }
+  DiarizationSegment turn;
+  if (!ParseTurnLine(line, &turn)) return false;
   // "inf" and "nan" read as numbers but are no times.
-  if (!std::isfinite(s) || !std::isfinite(e)) return false;
-  *start = s;
-  *end = e;
-  *label = line.substr(second_tab + 1);
+  if (!std::isfinite(turn.start) || !std::isfinite(turn.end)) return false;
+  *start = turn.start;
+  *end = turn.end;
+  *label = std::move(turn.speaker);
   return true;
 }
 
@@ -253,10 +242,9 @@ std::vector<DiarizationSegment> HelperResponseTurns::TakeSorted() {
   std::vector<DiarizationSegment> sorted = std::move(turns_);
   turns_.clear();
   labels_.clear();
-  std::stable_sort(sorted.begin(), sorted.end(),
-                   [](const DiarizationSegment& a, const DiarizationSegment& b) {
-                     return a.start < b.start;
-                   });
+  std::stable_sort(
+      sorted.begin(), sorted.end(),
+      [](const DiarizationSegment& a, const DiarizationSegment& b) { return a.start < b.start; });
   return sorted;
 }
 
@@ -387,20 +375,20 @@ bool FluidAudioSubprocessBackend::IsReady() const {
   return impl_ && (impl_->ready || impl_->restart_pending);
 }
 
-bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options,
-                                       std::string* error) {
+bool FluidAudioSubprocessBackend::Init(const DiarizationInitOptions& options, std::string* error) {
   impl_.reset();  // shuts a previous helper down
   impl_ = std::make_unique<Impl>(options);
 
   if (options.helper_binary.empty()) {
-    return Fail(error, "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
+    return Fail(error,
+                "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
   }
   if (options.model_dir.empty()) {
     return Fail(error, "diarization model_dir is empty");
   }
   if (::access(options.helper_binary.c_str(), X_OK) != 0) {
     return Fail(error, "diarization helper not executable: " + options.helper_binary + " (" +
-                        ErrnoText() + ")");
+                           ErrnoText() + ")");
   }
   IgnoreBrokenPipeOnce();
   return impl_->Start(error);
@@ -434,8 +422,7 @@ bool FluidAudioSubprocessBackend::Process(const std::vector<float>& samples, int
     return Fail(error, "wav write failed: " + wav_error);
   }
 
-  const double seconds =
-      sample_rate > 0 ? static_cast<double>(samples.size()) / sample_rate : 0.0;
+  const double seconds = sample_rate > 0 ? static_cast<double>(samples.size()) / sample_rate : 0.0;
   const std::chrono::milliseconds limit = impl_->options.helper_limits.Request(seconds);
   const auto deadline = MonotonicClock::now() + limit;
   if (!WriteAllToFd(impl_->to_helper, BuildHelperRequestLine(wav_path) + "\n")) {

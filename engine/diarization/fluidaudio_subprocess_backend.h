@@ -47,6 +47,9 @@ class FluidAudioSubprocessBackend : public DiarizationBackend {
   std::unique_ptr<Impl> impl_;
 };
 
+// A new, uninitialised backend of this kind.
+std::unique_ptr<DiarizationBackend> MakeFluidAudioDiarizationBackend();
+
 // Most distinct speaker labels one helper answer may use.
 constexpr size_t kMaxHelperSpeakers = 1000;
 

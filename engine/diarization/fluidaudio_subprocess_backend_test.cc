@@ -1,5 +1,6 @@
 #include "engine/diarization/fluidaudio_subprocess_backend.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -9,9 +10,8 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <fcntl.h>
 #include <cmath>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "engine/common/scoped_temp_dir.h"
+#include "tests/support/subprocess.h"
 
 #ifndef DICTACORE_DIAR_TEST_HELPER
 #error "DICTACORE_DIAR_TEST_HELPER must name the scripted helper program"
@@ -50,7 +51,8 @@ class HelperRun {
   std::string FirstRequestPath() const {
     const std::string requests = Read("requests");
     std::smatch match;
-    static const std::regex kRequest("^\\{\"input\":\"(/tmp/fluiddiar-[A-Za-z0-9]{6}\\.wav)\"\\}\n");
+    static const std::regex kRequest(
+        "^\\{\"input\":\"(/tmp/fluiddiar-[A-Za-z0-9]{6}\\.wav)\"\\}\n");
     if (!std::regex_search(requests, match, kRequest)) return std::string();
     return match[1];
   }
@@ -68,7 +70,8 @@ bool WaitUntilZombie(pid_t pid) {
     std::string line;
     std::getline(stat, line);
     const size_t paren = line.rfind(')');
-    if (paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'Z') return true;
+    if (paren != std::string::npos && paren + 2 < line.size() && line[paren + 2] == 'Z')
+      return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -82,8 +85,8 @@ uint32_t Le32(const std::string& bytes, size_t at) {
 }
 
 uint16_t Le16(const std::string& bytes, size_t at) {
-  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) |
-                               static_cast<uint8_t>(bytes[at + 1]) << 8);
+  return static_cast<uint16_t>(static_cast<uint8_t>(bytes[at]) | static_cast<uint8_t>(bytes[at + 1])
+                                                                     << 8);
 }
 
 // --- Start-up ---------------------------------------------------------------------
@@ -93,7 +96,8 @@ TEST(FluidAudioInit, OptionChecksBeforeAnyProcess) {
   std::string error;
   DiarizationInitOptions options;
   EXPECT_FALSE(backend.Init(options, &error));
-  EXPECT_EQ(error, "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
+  EXPECT_EQ(error,
+            "diarization helper_binary is empty (macOS requires --diarization-helper-binary)");
   options.helper_binary = DICTACORE_DIAR_TEST_HELPER;
   EXPECT_FALSE(backend.Init(options, &error));
   EXPECT_EQ(error, "diarization model_dir is empty");
@@ -169,8 +173,9 @@ TEST(FluidAudioInit, CommandLineWithAndWithoutBackend) {
     ASSERT_TRUE(backend.Init(run.Options("sortformer"), nullptr));
     EXPECT_TRUE(backend.IsReady());
     EXPECT_GT(backend.HelperPid(), 0);
-    EXPECT_EQ(run.Read("argv"), std::string(DICTACORE_DIAR_TEST_HELPER) + "\n--resident\n--model\n" +
-                                    run.dir().path() + "\n--backend\nsortformer\n");
+    EXPECT_EQ(run.Read("argv"), std::string(DICTACORE_DIAR_TEST_HELPER) +
+                                    "\n--resident\n--model\n" + run.dir().path() +
+                                    "\n--backend\nsortformer\n");
   }
   HelperRun run("");
   FluidAudioSubprocessBackend backend;
@@ -440,8 +445,9 @@ TEST(FluidAudioTimeLimits, HelperThatStopsAnsweringIsReplacedByTheNextRequest) {
   std::vector<DiarizationSegment> out;
   std::string error;
   EXPECT_FALSE(backend.Process({0.1f, 0.2f}, 16000, &out, &error));
-  EXPECT_EQ(error, "diarization helper did not answer within 1.0 s; ended it, the next request "
-                   "starts it again");
+  EXPECT_EQ(error,
+            "diarization helper did not answer within 1.0 s; ended it, the next request "
+            "starts it again");
   EXPECT_TRUE(out.empty());
   EXPECT_TRUE(ProcessGone(first));
   EXPECT_EQ(::access(run.FirstRequestPath().c_str(), F_OK), -1) << "the WAV file is deleted";
@@ -464,8 +470,9 @@ TEST(FluidAudioTimeLimits, HelperThatCannotBeStartedAgainIsGivenUp) {
   // The next helper will not get as far as READY.
   run.dir().Write("script", "hang-at-start\n");
   EXPECT_FALSE(backend.Process({0.1f}, 16000, &out, &error));
-  EXPECT_EQ(error, "diarization helper restart failed: diarization helper sent no READY within "
-                   "2.0 s; ended it");
+  EXPECT_EQ(error,
+            "diarization helper restart failed: diarization helper sent no READY within "
+            "2.0 s; ended it");
   EXPECT_FALSE(backend.IsReady());
   EXPECT_FALSE(backend.Process({0.1f}, 16000, &out, &error));
   EXPECT_EQ(error, "diarization backend not ready");
@@ -476,24 +483,13 @@ TEST(FluidAudioTimeLimits, HelperThatCannotBeStartedAgainIsGivenUp) {
 // Runs `body` in a child process (resource limits are process-wide) and
 // returns the text it produced.
 std::string InChild(const std::function<std::string()>& body) {
-  int fds[2];
-  if (::pipe(fds) != 0) return "pipe failed in test";
-  const pid_t child = ::fork();
-  if (child == 0) {
-    ::close(fds[0]);
+  testing::Subprocess::Config config;
+  config.body = [&] {
     const std::string text = body();
-    [[maybe_unused]] const ssize_t n = ::write(fds[1], text.data(), text.size());
-    ::_exit(0);
-  }
-  ::close(fds[1]);
-  std::string text;
-  char buffer[512];
-  ssize_t n = 0;
-  while ((n = ::read(fds[0], buffer, sizeof(buffer))) > 0) text.append(buffer, static_cast<size_t>(n));
-  ::close(fds[0]);
-  int status = 0;
-  ::waitpid(child, &status, 0);
-  return text;
+    [[maybe_unused]] const ssize_t n = ::write(STDOUT_FILENO, text.data(), text.size());
+    return 0;
+  };
+  return testing::RunProcess(config).out;
 }
 
 // Uses up every descriptor below a small limit, then frees `spare` of them.
@@ -592,14 +588,14 @@ TEST_P(FluidAudioShutdown, HelperIsAlwaysGoneAfterwards) {
   EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Escalation, FluidAudioShutdown,
-    ::testing::Values(ShutdownCase{"ExitsAtEndOfInput", "", false},
-                      ShutdownCase{"NeedsSigterm", "on-eof hang\n", true},
-                      ShutdownCase{"NeedsSigkill", "on-eof hang\non-sigterm ignore\n", true}),
-    [](const ::testing::TestParamInfo<ShutdownCase>& param_info) {
-      return std::string(param_info.param.name);
-    });
+INSTANTIATE_TEST_SUITE_P(Escalation, FluidAudioShutdown,
+                         ::testing::Values(ShutdownCase{"ExitsAtEndOfInput", "", false},
+                                           ShutdownCase{"NeedsSigterm", "on-eof hang\n", true},
+                                           ShutdownCase{"NeedsSigkill",
+                                                        "on-eof hang\non-sigterm ignore\n", true}),
+                         [](const ::testing::TestParamInfo<ShutdownCase>& param_info) {
+                           return std::string(param_info.param.name);
+                         });
 
 TEST(FluidAudioShutdownOnInit, RepeatedInitReplacesTheHelper) {
   HelperRun first("");
@@ -626,7 +622,8 @@ TEST(ParseHelperSegmentLine, FieldsAndLabel) {
   double start = 0;
   double end = 0;
   std::string label;
-  ASSERT_TRUE(ParseHelperSegmentLine("  1.5\t 2.5xyz\tSpeaker one\twith tab", &start, &end, &label));
+  ASSERT_TRUE(
+      ParseHelperSegmentLine("  1.5\t 2.5xyz\tSpeaker one\twith tab", &start, &end, &label));
   EXPECT_DOUBLE_EQ(start, 1.5);
   EXPECT_DOUBLE_EQ(end, 2.5);
   EXPECT_EQ(label, "Speaker one\twith tab");
@@ -667,8 +664,8 @@ TEST(ReadLine, DropsCarriageReturnsAndStopsAtTheLimit) {
   int fds[2];
   ASSERT_EQ(::pipe(fds), 0);
   std::thread writer([fd = fds[1]] {
-    const std::string data = "a\rb\r\n\r\n" + std::string(65536, 'y') + "\n" +
-                             std::string(65537, 'z') + "\n";
+    const std::string data =
+        "a\rb\r\n\r\n" + std::string(65536, 'y') + "\n" + std::string(65537, 'z') + "\n";
     size_t done = 0;
     while (done < data.size()) {
       const ssize_t n = ::write(fd, data.data() + done, data.size() - done);

@@ -29,12 +29,14 @@ class SherpaOnnxDiarizationBackend : public DiarizationBackend {
   std::unique_ptr<Impl> impl_;
 };
 
+// A new, uninitialised backend of this kind.
+std::unique_ptr<DiarizationBackend> MakeSherpaOnnxDiarizationBackend();
+
 // The segmentation and embedding model files the options name, explicitly or
 // through `model_dir`. False with the reason when one cannot be found; explicit
 // paths are returned as given, without checking that they exist.
-bool ResolveDiarizationModelFiles(const DiarizationInitOptions& options,
-                                  std::string* segmentation, std::string* embedding,
-                                  std::string* error);
+bool ResolveDiarizationModelFiles(const DiarizationInitOptions& options, std::string* segmentation,
+                                  std::string* embedding, std::string* error);
 
 // The toolkit configuration for the resolved files. The strings are borrowed:
 // `config` points into them and into `options`.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/common/scoped_temp_dir.h"
+#include "engine/diarization/diarization_factory.h"
 #include "engine/speakers/speaker_kit_testing.h"
 
 namespace dictacore {
@@ -62,8 +63,10 @@ TEST(SherpaOnnxDiarization, FindsBothVoicesOfTheConversation) {
 TEST(SherpaOnnxDiarization, ModelsFoundThroughTheModelDirectory) {
   ScopedTempDir dir;
   ASSERT_FALSE(dir.path().empty());
-  ASSERT_EQ(::symlink(kit::SegmentationModel().c_str(), dir.File("segmentation-3.1.onnx").c_str()), 0);
-  ASSERT_EQ(::symlink(kit::EmbeddingModel().c_str(), dir.File("3dspeaker-Embedding.onnx").c_str()), 0);
+  ASSERT_EQ(::symlink(kit::SegmentationModel().c_str(), dir.File("segmentation-3.1.onnx").c_str()),
+            0);
+  ASSERT_EQ(::symlink(kit::EmbeddingModel().c_str(), dir.File("3dspeaker-Embedding.onnx").c_str()),
+            0);
   DiarizationInitOptions options;
   options.model_dir = dir.path();
   SherpaOnnxDiarizationBackend backend;

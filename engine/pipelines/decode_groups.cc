@@ -26,19 +26,18 @@ std::string WindowText(const GroupingParams& params) {
 int64_t RoundedSamples(double seconds, int32_t rate) {
   if (!(seconds > 0.0)) return 0;  // also NaN
   const double samples = std::round(seconds * rate);
-  return samples >= static_cast<double>(kMaxSamples) ? kMaxSamples
-                                                     : static_cast<int64_t>(samples);
+  return samples >= static_cast<double>(kMaxSamples) ? kMaxSamples : static_cast<int64_t>(samples);
 }
 
 GroupingParams MakeGroupingParams(const Options& options) {
   GroupingParams params;
-  params.sample_rate = options.sample_rate > 0 ? options.sample_rate : 16000;
+  params.sample_rate = SampleRateOrDefault(options.sample_rate);
   const int32_t sr = params.sample_rate;
 
   const double max_speech = options.vad_max_speech > 0.0 ? options.vad_max_speech : 8.0;
   const double limit = std::floor(static_cast<double>(sr) * max_speech);
-  params.group_limit = limit >= static_cast<double>(kMaxSamples) ? kMaxSamples
-                                                                  : static_cast<int64_t>(limit);
+  params.group_limit =
+      limit >= static_cast<double>(kMaxSamples) ? kMaxSamples : static_cast<int64_t>(limit);
   params.group_limit = std::max<int64_t>(params.group_limit, sr);
 
   params.window_enabled = options.second_type == "whisper";

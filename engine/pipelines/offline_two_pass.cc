@@ -56,19 +56,10 @@ class OfflineVad {
 // The detector settings of the offline decode: the VAD itself cuts speech
 // only after two minutes; the grouping enforces the real limits.
 VadInitOptions OfflineVadOptions(const Options& options) {
-  VadInitOptions vad_options;
-  vad_options.sample_rate = options.sample_rate > 0 ? options.sample_rate : 16000;
-  vad_options.num_threads = 1;
-  vad_options.provider = options.provider_first;
-  vad_options.model = options.silero_vad_model;
-  vad_options.threshold = static_cast<float>(options.vad_threshold);
-  vad_options.min_silence_duration = static_cast<float>(options.vad_min_silence);
-  vad_options.min_speech_duration = static_cast<float>(options.vad_min_speech);
-  vad_options.max_speech_duration =
-      static_cast<float>(std::max(120.0, std::max(options.vad_max_speech, 0.0)));
-  vad_options.window_size = 512;
-  vad_options.buffer_size_in_seconds = 120.0f;
-  return vad_options;
+  return MakeVadInitOptions(SampleRateOrDefault(options.sample_rate), options.provider_first,
+                            options.silero_vad_model, options.vad_threshold,
+                            options.vad_min_silence, options.vad_min_speech,
+                            std::max(120.0, std::max(options.vad_max_speech, 0.0)));
 }
 
 // The work of one call: the audio copy, the results and the timing sums.
@@ -102,8 +93,9 @@ class OfflineRun {
     const size_t piece = VadPieceSamples(params_.sample_rate);
     std::vector<float> chunk;
     for (size_t pos = 0; pos < audio_.size(); pos += piece) {
-      chunk.assign(audio_.begin() + static_cast<std::ptrdiff_t>(pos),
-                   audio_.begin() + static_cast<std::ptrdiff_t>(std::min(pos + piece, audio_.size())));
+      chunk.assign(
+          audio_.begin() + static_cast<std::ptrdiff_t>(pos),
+          audio_.begin() + static_cast<std::ptrdiff_t>(std::min(pos + piece, audio_.size())));
       if (!vad->AcceptWaveform(chunk, &error)) {
         emitter_->EmitLog("offline_2pass VAD accept failed, fallback to chunk decode: " + error);
         return false;
@@ -116,9 +108,8 @@ class OfflineRun {
     VadSegment segment;
     while (vad->PopSegment(&segment, &error)) {
       if (segment.samples.empty()) continue;
-      ranges->push_back(
-          {segment.start, static_cast<int64_t>(segment.start) +
-                              static_cast<int64_t>(segment.samples.size())});
+      ranges->push_back({segment.start, static_cast<int64_t>(segment.start) +
+                                            static_cast<int64_t>(segment.samples.size())});
     }
     return true;
   }
@@ -173,8 +164,8 @@ class OfflineRun {
   void AddResult(const SampleRange& range, const std::string& text) {
     if (!HasContentText(text)) return;
     const double sr = params_.sample_rate;
-    results_.push_back({static_cast<double>(range.start) / sr,
-                        static_cast<double>(range.end) / sr, text, std::string()});
+    results_.push_back({static_cast<double>(range.start) / sr, static_cast<double>(range.end) / sr,
+                        text, std::string()});
   }
 
   bool DecodeGroupRange(const SampleRange& range) {
@@ -186,8 +177,7 @@ class OfflineRun {
     const bool ok = decoder_->Decode(Slice(range), &text, &error);
     const int64_t decode_ms = decode_clock.ElapsedMs();
     decode_ms_sum_ += decode_ms;
-    emitter_->EmitLog("[TIMING][ASR_DECODE] group_idx=" + std::to_string(group_idx) +
-                      " chunk_s=" +
+    emitter_->EmitLog("[TIMING][ASR_DECODE] group_idx=" + std::to_string(group_idx) + " chunk_s=" +
                       FormatFixed(static_cast<double>(range.size()) / params_.sample_rate, 6) +
                       " ms=" + std::to_string(decode_ms));
     if (!ok) {
@@ -258,8 +248,8 @@ bool DecodeAndEmitOffline2PassFull(const Options& options, OfflineDecoderBackend
   Stopwatch recognition_clock;
   OfflineRun run(options, decoder, punc, emitter, std::move(samples));
   std::vector<SampleRange> speech;
-  const bool decoded = run.FindSpeech(&speech) ? run.DecodeGroups(std::move(speech))
-                                               : run.DecodeChunks();
+  const bool decoded =
+      run.FindSpeech(&speech) ? run.DecodeGroups(std::move(speech)) : run.DecodeChunks();
   if (!decoded) return false;
   emitter->EmitLog(run.TimingSummary(recognition_clock.ElapsedMs()));
 

@@ -19,7 +19,7 @@ bool DecodeAndEmitManualSegment(const Options& options, OfflineDecoderBackend* d
     }
     samples.swap(audio->manual_samples);
   }
-  const double rate = options.sample_rate > 0 ? options.sample_rate : 16000;
+  const double rate = SampleRateOrDefault(options.sample_rate);
   const double duration = static_cast<double>(samples.size()) / rate;
   if (duration < 0.05) {
     emitter->EmitLog("Recording too short, skipping decode");
@@ -77,10 +77,10 @@ bool DecodeAndEmitRealtimeBatch(const Options& options, OfflineDecoderBackend* d
   const int64_t first_start = batch.front().start;
   int64_t end = first_start;
   for (const PendingRealtimeSegment& segment : batch) {
-    end = std::max<int64_t>(end, static_cast<int64_t>(segment.start) +
-                                     static_cast<int64_t>(segment.samples.size()));
+    end = std::max<int64_t>(
+        end, static_cast<int64_t>(segment.start) + static_cast<int64_t>(segment.samples.size()));
   }
-  const double rate = options.sample_rate > 0 ? options.sample_rate : 16000;
+  const double rate = SampleRateOrDefault(options.sample_rate);
   const int first_id = batch.front().segment_id;
   const int last_id = batch.back().segment_id;
   emitter->EmitRawJson(BuildSecondPassResultJson(

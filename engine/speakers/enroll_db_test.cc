@@ -2,9 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -21,6 +19,7 @@
 #include "engine/common/file_lock.h"
 #include "engine/common/scoped_temp_dir.h"
 #include "engine/speakers/md5.h"
+#include "tests/support/subprocess.h"
 
 namespace dictacore {
 namespace {
@@ -229,13 +228,13 @@ TEST_F(EnrollDbTest, EmbLineRules) {
 
 TEST_F(EnrollDbTest, EmbValuesAndDigests) {
   std::string text = "speaker-enroll v2\ndim 2\nspeaker A\n";
-  text += "emb - 1 2\n";                          // empty digest
+  text += "emb - 1 2\n";                           // empty digest
   text += std::string("emb ") + kMd5A + " 3 4\n";  // digest
-  text += "emb 5 6\n";                            // earlier format: no digest
-  text += "emb 7.5abc 8\n";                       // first value read like stof
-  text += "emb - 9\n";                            // too short: dropped
-  text += "emb - 1 2 3\n";                        // too long: dropped
-  text += "emb - 1 x 2\n";                        // reading stops at x: dropped
+  text += "emb 5 6\n";                             // earlier format: no digest
+  text += "emb 7.5abc 8\n";                        // first value read like stof
+  text += "emb - 9\n";                             // too short: dropped
+  text += "emb - 1 2 3\n";                         // too long: dropped
+  text += "emb - 1 x 2\n";                         // reading stops at x: dropped
   const Loaded loaded = LoadText(dir_, text);
   ASSERT_TRUE(loaded.ok) << loaded.error;
   ASSERT_EQ(loaded.entries.size(), 1u);
@@ -319,8 +318,8 @@ TEST_F(EnrollDbTest, OverLongLineFailsTheLoadAndBlocksEdits) {
   std::string emb = "emb -";
   for (size_t i = 0; i < values; ++i) emb += " 1";
   ASSERT_LE(emb.size(), kMaxEnrollDbLineBytes);
-  Loaded loaded = LoadText(dir_, "speaker-enroll v2\ndim " + std::to_string(values) +
-                                     "\nspeaker Wide\n" + emb + "\n");
+  Loaded loaded = LoadText(
+      dir_, "speaker-enroll v2\ndim " + std::to_string(values) + "\nspeaker Wide\n" + emb + "\n");
   ASSERT_TRUE(loaded.ok) << loaded.error;
   ASSERT_EQ(loaded.entries.size(), 1u);
   EXPECT_EQ(loaded.entries[0].samples.size(), 1u);
@@ -449,26 +448,22 @@ TEST_F(EnrollDbTest, FullDiskDuringAWriteLeavesTheDatabaseIntact) {
   const std::string before = ReadWholeFile(DbPath());
   ASSERT_GT(before.size(), 60000u);
 
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    ::signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{16384, 16384};
-    ::setrlimit(RLIMIT_FSIZE, &limit);
+  testing::Subprocess::Config writer;
+  writer.ignored_signals = {SIGXFSZ};
+  writer.file_size_limit = 16384;
+  writer.body = [&] {
     std::string error;
     bool present = false;
     const bool ok = AppendEnrollEmbedding(DbPath(), "", "Newcomer", "",
                                           std::vector<float>(192, 1.0f), &error, &present, nullptr);
     const bool as_expected = !ok && error == "write error on " + DbPath();
-    ::_exit(as_expected ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write did not fail as a full disk should";
+    return as_expected ? 0 : 1;
+  };
+  const testing::ProcessResult run = testing::RunProcess(writer);
+  ASSERT_EQ(run.term_signal, 0);
+  EXPECT_EQ(run.exit_code, 0) << "the write did not fail as a full disk should";
   EXPECT_EQ(ReadWholeFile(DbPath()), before);
-  EXPECT_EQ(OtherFiles(dir_.path(), {"enroll.txt", "enroll.txt.lock"}),
-            std::vector<std::string>());
+  EXPECT_EQ(OtherFiles(dir_.path(), {"enroll.txt", "enroll.txt.lock"}), std::vector<std::string>());
 }
 
 // A process killed in the middle of a rewrite leaves either the old or the
@@ -479,7 +474,8 @@ TEST_F(EnrollDbTest, KillDuringRewritesNeverCorruptsTheDatabase) {
   auto make_version = [](float base) {
     std::vector<EnrollEntry> entries;
     for (int s = 0; s < 300; ++s) {
-      entries.push_back({"id-" + std::to_string(s), "Speaker " + std::to_string(s),
+      entries.push_back({"id-" + std::to_string(s),
+                         "Speaker " + std::to_string(s),
                          {{"", std::vector<float>(192, base + static_cast<float>(s))}}});
     }
     return entries;
@@ -495,11 +491,12 @@ TEST_F(EnrollDbTest, KillDuringRewritesNeverCorruptsTheDatabase) {
   int caught_mid_write = 0;
   for (int round = 0; round < 20; ++round) {
     std::vector<std::string> known = OtherFiles(dir_.path(), {});
-    const pid_t child = ::fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-      for (int i = 0;; ++i) WriteEnrollDb(DbPath(), 192, i % 2 == 0 ? version_b : version_a, nullptr);
-    }
+    testing::Subprocess::Config config;
+    config.body = [&]() -> int {
+      for (int i = 0;; ++i)
+        WriteEnrollDb(DbPath(), 192, i % 2 == 0 ? version_b : version_a, nullptr);
+    };
+    testing::Subprocess writer(config);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
     while (std::chrono::steady_clock::now() < deadline) {
       struct stat st {};
@@ -511,11 +508,10 @@ TEST_F(EnrollDbTest, KillDuringRewritesNeverCorruptsTheDatabase) {
         break;
       }
     }
-    ::kill(child, SIGKILL);
-    int status = 0;
-    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_EQ(writer.Kill().term_signal, SIGKILL);
     const std::string now = ReadWholeFile(DbPath());
-    EXPECT_TRUE(now == text_a || now == text_b) << "round " << round << ": " << now.size() << " bytes";
+    EXPECT_TRUE(now == text_a || now == text_b)
+        << "round " << round << ": " << now.size() << " bytes";
   }
   EXPECT_GT(caught_mid_write, 0);
   const Loaded loaded = Load(DbPath());
@@ -563,10 +559,12 @@ TEST_F(EnrollDbTest, EditWithoutItsLockChangesNothing) {
 
 // A process id that no process has now: a child that has been reaped.
 pid_t GonePid() {
-  const pid_t child = ::fork();
-  if (child == 0) ::_exit(0);
-  ::waitpid(child, nullptr, 0);
-  return child;
+  testing::Subprocess::Config config;
+  config.body = [] { return 0; };
+  testing::Subprocess child(config);
+  const pid_t pid = child.pid();
+  child.Wait(std::chrono::seconds(10));
+  return pid;
 }
 
 // Copies left by writers that were killed mid-edit go with the next edit,
@@ -630,8 +628,8 @@ TEST_F(EnrollDbTest, LineBreaksInNamesAndIdsAreRefused) {
   EXPECT_EQ(error, "speaker name must not contain a line feed or carriage return");
   EXPECT_FALSE(AppendEnrollEmbedding(DbPath(), "", "Eve\r", "", {1, 2}, &error, nullptr, nullptr));
   EXPECT_EQ(error, "speaker name must not contain a line feed or carriage return");
-  EXPECT_FALSE(AppendEnrollEmbedding(DbPath(), std::string(kIdA) + "\nemb - 9 9", "Eve", "",
-                                     {1, 2}, &error, nullptr, nullptr));
+  EXPECT_FALSE(AppendEnrollEmbedding(DbPath(), std::string(kIdA) + "\nemb - 9 9", "Eve", "", {1, 2},
+                                     &error, nullptr, nullptr));
   EXPECT_EQ(error, "speaker id must not contain a line feed or carriage return");
   bool found = true;
   EXPECT_FALSE(RenameEnrollById(DbPath(), kIdA, "Bob\nspeaker X", &found, &error));
@@ -645,14 +643,13 @@ TEST_F(EnrollDbTest, AppendToMissingDatabaseCreatesIt) {
   std::string error;
   std::string id;
   bool present = true;
-  ASSERT_TRUE(AppendEnrollEmbedding(DbPath(), "", "Zoe Q", kMd5A, {0.5f, -2.0f}, &error, &present,
-                                    &id))
+  ASSERT_TRUE(
+      AppendEnrollEmbedding(DbPath(), "", "Zoe Q", kMd5A, {0.5f, -2.0f}, &error, &present, &id))
       << error;
   EXPECT_FALSE(present);
   EXPECT_TRUE(IsUuidV4(id));
   EXPECT_EQ(ReadWholeFile(DbPath()), "speaker-enroll v2\ndim 2\nspeaker Zoe Q\nid " + id +
-                                         "\nemb " + kMd5A +
-                                         " 5.000000000e-01 -2.000000000e+00\n");
+                                         "\nemb " + kMd5A + " 5.000000000e-01 -2.000000000e+00\n");
 }
 
 TEST_F(EnrollDbTest, KnownDigestReportsItsOwnerAndWritesNothing) {
@@ -662,8 +659,8 @@ TEST_F(EnrollDbTest, KnownDigestReportsItsOwnerAndWritesNothing) {
   bool present = false;
   std::string id;
   // Even a wrong-length embedding: the digest is checked first.
-  ASSERT_TRUE(AppendEnrollEmbedding(DbPath(), "", "Someone", kMd5B, {1, 2, 3}, nullptr, &present,
-                                    &id));
+  ASSERT_TRUE(
+      AppendEnrollEmbedding(DbPath(), "", "Someone", kMd5B, {1, 2, 3}, nullptr, &present, &id));
   EXPECT_TRUE(present);
   EXPECT_EQ(id, kIdB);
   EXPECT_EQ(ReadWholeFile(DbPath()), before);
@@ -751,8 +748,8 @@ TEST_F(EnrollDbTest, RemovalsThatMatchNothingLeaveTheFileAlone) {
   EXPECT_FALSE(found);
   EXPECT_EQ(name, "unchanged");
   found = true;
-  ASSERT_TRUE(RemoveEnrollByMd5(DbPath(), "00000000000000000000000000000000", &found, &name,
-                                nullptr));
+  ASSERT_TRUE(
+      RemoveEnrollByMd5(DbPath(), "00000000000000000000000000000000", &found, &name, nullptr));
   EXPECT_FALSE(found);
   found = true;
   ASSERT_TRUE(RenameEnrollById(DbPath(), "nope", "X", &found, nullptr));
@@ -785,8 +782,10 @@ TEST_F(EnrollDbTest, RemoveByIdReportsNameAndDigests) {
 
 TEST_F(EnrollDbTest, RemoveByMd5TakesEmptiedSpeakersAlong) {
   WriteDb(std::string("speaker-enroll v2\ndim 1\nspeaker Bob\nid b\nemb ") + kMd5A +
-          " 1\nemb - 2\nspeaker Ann\nid a\nemb " + kMd5A + " 3\nspeaker Empty\nid e\n"
-          "speaker Cy\nid c\nemb " + kMd5B + " 4\n");
+          " 1\nemb - 2\nspeaker Ann\nid a\nemb " + kMd5A +
+          " 3\nspeaker Empty\nid e\n"
+          "speaker Cy\nid c\nemb " +
+          kMd5B + " 4\n");
   std::string error;
   bool found = false;
   EXPECT_FALSE(RemoveEnrollByMd5(DbPath(), "", &found, nullptr, &error));
@@ -823,8 +822,8 @@ TEST_F(EnrollDbTest, RenameById) {
 // a voiceprint follows). Giving another speaker its name must not make either
 // of them disappear.
 TEST_F(EnrollDbTest, TakingTheNameOfASpeakerWithoutVoiceprintsKeepsBoth) {
-  const std::string path = WriteDb(
-      "speaker-enroll v2\ndim 1\nspeaker Hal\nid h\nspeaker Ida\nid i\nemb - 1\n");
+  const std::string path =
+      WriteDb("speaker-enroll v2\ndim 1\nspeaker Hal\nid h\nspeaker Ida\nid i\nemb - 1\n");
   bool found = false;
   ASSERT_TRUE(RenameEnrollById(path, "i", "Hal", &found, nullptr));
   EXPECT_TRUE(found);
@@ -845,8 +844,9 @@ TEST_F(EnrollDbTest, TakingTheNameOfASpeakerWithoutVoiceprintsKeepsBoth) {
   EXPECT_EQ(loaded.entries[1].id, "h");
 
   // A speaker without voiceprints that is not first keeps its place.
-  WriteDb("speaker-enroll v2\ndim 1\nspeaker Ann\nid a\nemb - 1\nspeaker Ann\nid x\n"
-          "speaker Cy\nid c\nemb - 2\n");
+  WriteDb(
+      "speaker-enroll v2\ndim 1\nspeaker Ann\nid a\nemb - 1\nspeaker Ann\nid x\n"
+      "speaker Cy\nid c\nemb - 2\n");
   ASSERT_TRUE(MigrateEnrollDb(path, nullptr));
   EXPECT_EQ(ReadWholeFile(path),
             "speaker-enroll v2\ndim 1\nspeaker Ann\nid a\nemb - 1.000000000e+00\nspeaker Ann\n"
@@ -871,8 +871,9 @@ TEST(Md5, KnownDigests) {
   EXPECT_EQ(Md5Hex("abc"), "900150983cd24fb0d6963f7d28e17f72");
   EXPECT_EQ(Md5Hex("The quick brown fox jumps over the lazy dog"),
             "9e107d9d372bb6826bd81d3542a419d6");
-  EXPECT_EQ(Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
-            "57edf4a22be3c955ac49da2e2107b67a");
+  EXPECT_EQ(
+      Md5Hex("12345678901234567890123456789012345678901234567890123456789012345678901234567890"),
+      "57edf4a22be3c955ac49da2e2107b67a");
   // Lengths around the padding boundary.
   EXPECT_EQ(Md5Hex(std::string(55, 'a')), "ef1772b6dff9a122358552954ad0df65");
   EXPECT_EQ(Md5Hex(std::string(56, 'a')), "3b0c8ac703f828b04c6c197006d17218");

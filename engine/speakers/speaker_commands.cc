@@ -1,7 +1,6 @@
 #include "engine/speakers/speaker_commands.h"
 
 #include <algorithm>
-#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -9,6 +8,7 @@
 
 #include "engine/audio/audio_file_reader.h"
 #include "engine/cli/event_emitter.h"
+#include "engine/common/json_writer.h"
 #include "engine/common/line_reader.h"
 #include "engine/common/strings.h"
 #include "engine/speakers/enroll_db.h"
@@ -16,47 +16,22 @@
 namespace dictacore {
 namespace {
 
-std::string JsonString(const std::string& value) { return "\"" + JsonEscape(value) + "\""; }
-
-// A compact JSON object, members in the order they are added.
-class JsonObject {
- public:
-  JsonObject& String(const std::string& key, const std::string& value) {
-    return Raw(key, JsonString(value));
-  }
-  JsonObject& Raw(const std::string& key, const std::string& json) {
-    text_ += text_.empty() ? "{" : ",";
-    text_ += JsonString(key);
-    text_ += ":";
-    text_ += json;
-    return *this;
-  }
-  std::string Build() const { return text_.empty() ? "{}" : text_ + "}"; }
-
- private:
-  std::string text_;
-};
-
-std::string JsonArray(const std::vector<std::string>& items) {
-  std::string out = "[";
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) out += ",";
-    out += items[i];
-  }
-  return out + "]";
-}
-
-// Seconds and scores with three decimals; JSON has no infinity or NaN.
-std::string Fixed3(double value) { return FormatFixed(std::isfinite(value) ? value : 0.0, 3); }
-
 int FailCommand(EventEmitter* emitter, const std::string& message) {
   emitter->EmitError(message);
   return 1;
 }
 
-int Print(EventEmitter* emitter, const JsonObject& object) {
-  emitter->EmitRawJson(object.Build());
+// Prints the one result object of a command; `json` holds its open object.
+int Print(EventEmitter* emitter, JsonWriter* json) {
+  emitter->EmitRawJson(json->EndObject().text());
   return 0;
+}
+
+// The start of every "ok" result.
+JsonWriter OkResult(const std::string& status) {
+  JsonWriter json;
+  json.BeginObject().String("type", "ok").String("status", status);
+  return json;
 }
 
 std::string SamplePath(const std::string& samples_dir, const std::string& md5) {
@@ -96,21 +71,12 @@ SpeakerIdentifierOptions IdentifierOptionsFor(const Options& options) {
 std::vector<DiarizationSegment> ParseSegmentList(std::istream& in) {
   std::vector<DiarizationSegment> segments;
   std::string line;
-  for (LineStatus status; (status = ReadBoundedLine(in, kMaxSegmentLineBytes, &line)) !=
-                          LineStatus::kEnd;) {
+  for (LineStatus status;
+       (status = ReadBoundedLine(in, kMaxSegmentLineBytes, &line)) != LineStatus::kEnd;) {
     if (status == LineStatus::kTooLong) continue;  // no sane turn is that long
     if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (line.empty()) continue;
-    const size_t first_tab = line.find('\t');
-    if (first_tab == std::string::npos) continue;
-    const size_t second_tab = line.find('\t', first_tab + 1);
-    if (second_tab == std::string::npos) continue;
     DiarizationSegment segment;
-    if (!ParseLeadingDouble(line.substr(0, first_tab), &segment.start) ||
-        !ParseLeadingDouble(line.substr(first_tab + 1, second_tab - first_tab - 1), &segment.end)) {
-      continue;
-    }
-    segment.speaker = line.substr(second_tab + 1);
+    if (!ParseTurnLine(line, &segment)) continue;
     if (!(segment.start < segment.end) || segment.speaker.empty()) continue;
     segments.push_back(std::move(segment));
   }
@@ -151,11 +117,9 @@ int RunRegister(const Options& options) {
   if (md5.empty()) return FailCommand(&emitter, "register: " + error);
   error.clear();
   if (EnrollDbContainsMd5(options.speaker_enroll_db, md5, &error)) {
-    return Print(&emitter, JsonObject()
-                               .String("type", "ok")
-                               .String("status", "already_registered")
-                               .String("name", options.register_name)
-                               .Raw("md5", "\"" + md5 + "\""));
+    JsonWriter json = OkResult("already_registered");
+    json.String("name", options.register_name).String("md5", md5);
+    return Print(&emitter, &json);
   }
   if (!error.empty()) return FailCommand(&emitter, "register: " + error);
 
@@ -181,25 +145,22 @@ int RunRegister(const Options& options) {
     return FailCommand(&emitter, "register: " + error);
   }
   if (already_present) {
-    return Print(&emitter, JsonObject()
-                               .String("type", "ok")
-                               .String("status", "already_registered")
-                               .String("id", id)
-                               .String("name", options.register_name)
-                               .Raw("md5", "\"" + md5 + "\""));
+    JsonWriter json = OkResult("already_registered");
+    json.String("id", id).String("name", options.register_name).String("md5", md5);
+    return Print(&emitter, &json);
   }
 
   const std::string samples_dir = SamplesDirectory(options);
   const std::string copy = SaveSampleCopy(options.register_input, samples_dir, md5);
-  emitter.EmitLog(copy.empty() ? "[REGISTER] warning: could not save sample copy under " + samples_dir
-                               : "[REGISTER] saved sample copy -> " + copy);
-  return Print(&emitter, JsonObject()
-                             .String("type", "ok")
-                             .String("status", "registered")
-                             .String("id", id)
-                             .String("name", options.register_name)
-                             .Raw("md5", "\"" + md5 + "\"")
-                             .String("sample", copy));
+  emitter.EmitLog(copy.empty()
+                      ? "[REGISTER] warning: could not save sample copy under " + samples_dir
+                      : "[REGISTER] saved sample copy -> " + copy);
+  JsonWriter json = OkResult("registered");
+  json.String("id", id)
+      .String("name", options.register_name)
+      .String("md5", md5)
+      .String("sample", copy);
+  return Print(&emitter, &json);
 }
 
 int RunListSpeakers(const Options& options) {
@@ -214,27 +175,25 @@ int RunListSpeakers(const Options& options) {
     return FailCommand(&emitter, "list: " + error);
   }
   const std::string samples_dir = SamplesDirectory(options);
-  std::vector<std::string> speakers;
+  JsonWriter json;
+  json.BeginObject().String("type", "speakers").Int("dim", dim).Key("speakers").BeginArray();
   for (const EnrollEntry& entry : entries) {
-    std::vector<std::string> voiceprints;
+    json.BeginObject()
+        .String("id", entry.id)
+        .String("name", entry.name)
+        .Int("count", static_cast<int64_t>(entry.samples.size()))
+        .Key("voiceprints")
+        .BeginArray();
     for (const EnrollSample& sample : entry.samples) {
-      voiceprints.push_back(
-          JsonObject()
-              .String("md5", sample.md5)
-              .String("sample", sample.md5.empty() ? "" : SamplePath(samples_dir, sample.md5))
-              .Build());
+      json.BeginObject()
+          .String("md5", sample.md5)
+          .String("sample", sample.md5.empty() ? "" : SamplePath(samples_dir, sample.md5))
+          .EndObject();
     }
-    speakers.push_back(JsonObject()
-                           .String("id", entry.id)
-                           .String("name", entry.name)
-                           .Raw("count", std::to_string(entry.samples.size()))
-                           .Raw("voiceprints", JsonArray(voiceprints))
-                           .Build());
+    json.EndArray().EndObject();
   }
-  return Print(&emitter, JsonObject()
-                             .String("type", "speakers")
-                             .Raw("dim", std::to_string(dim))
-                             .Raw("speakers", JsonArray(speakers)));
+  json.EndArray();
+  return Print(&emitter, &json);
 }
 
 int RunMigrateSpeakers(const Options& options) {
@@ -253,9 +212,11 @@ int RunMigrateSpeakers(const Options& options) {
 
 int RunRenameSpeaker(const Options& options) {
   EventEmitter emitter;
-  if (options.speaker_enroll_db.empty()) return FailCommand(&emitter, "rename requires --speaker-enroll-db");
+  if (options.speaker_enroll_db.empty())
+    return FailCommand(&emitter, "rename requires --speaker-enroll-db");
   if (options.rename_speaker_id.empty() || options.rename_speaker_name.empty()) {
-    return FailCommand(&emitter, "rename requires --rename-speaker-id ID and --rename-speaker-name NAME");
+    return FailCommand(&emitter,
+                       "rename requires --rename-speaker-id ID and --rename-speaker-name NAME");
   }
   bool found = false;
   std::string error;
@@ -264,16 +225,13 @@ int RunRenameSpeaker(const Options& options) {
     return FailCommand(&emitter, "rename: " + error);
   }
   if (!found) {
-    return Print(&emitter, JsonObject()
-                               .String("type", "ok")
-                               .String("status", "not_found")
-                               .String("id", options.rename_speaker_id));
+    JsonWriter json = OkResult("not_found");
+    json.String("id", options.rename_speaker_id);
+    return Print(&emitter, &json);
   }
-  return Print(&emitter, JsonObject()
-                             .String("type", "ok")
-                             .String("status", "renamed")
-                             .String("id", options.rename_speaker_id)
-                             .String("name", options.rename_speaker_name));
+  JsonWriter json = OkResult("renamed");
+  json.String("id", options.rename_speaker_id).String("name", options.rename_speaker_name);
+  return Print(&emitter, &json);
 }
 
 int RunUnregister(const Options& options) {
@@ -283,7 +241,8 @@ int RunUnregister(const Options& options) {
   }
   if (options.unregister_speaker_id.empty() && options.unregister_name.empty() &&
       options.unregister_md5.empty()) {
-    return FailCommand(&emitter, "unregister requires --unregister-name NAME or --unregister-md5 MD5");
+    return FailCommand(&emitter,
+                       "unregister requires --unregister-name NAME or --unregister-md5 MD5");
   }
   const std::string samples_dir = SamplesDirectory(options);
   const std::string& db = options.speaker_enroll_db;
@@ -311,24 +270,22 @@ int RunUnregister(const Options& options) {
   }
   if (!ok) return FailCommand(&emitter, "unregister: " + error);
   if (!found) {
-    return Print(&emitter,
-                 JsonObject().String("type", "ok").String("status", "not_found").String(key, key_value));
+    JsonWriter json = OkResult("not_found");
+    json.String(key, key_value);
+    return Print(&emitter, &json);
   }
 
-  std::vector<std::string> removed_json;
+  JsonWriter json = OkResult("unregistered");
+  json.String("id", options.unregister_speaker_id).String("name", name).Key("removed").BeginArray();
   for (const std::string& md5 : removed) {
     if (!md5.empty()) {
       std::error_code ignored;
       std::filesystem::remove(SamplePath(samples_dir, md5), ignored);
     }
-    removed_json.push_back(JsonString(md5));
+    json.String(md5);
   }
-  return Print(&emitter, JsonObject()
-                             .String("type", "ok")
-                             .String("status", "unregistered")
-                             .String("id", options.unregister_speaker_id)
-                             .String("name", name)
-                             .Raw("removed", JsonArray(removed_json)));
+  json.EndArray();
+  return Print(&emitter, &json);
 }
 
 int RunIdentifyOnly(const Options& options) {
@@ -343,7 +300,8 @@ int RunIdentifyOnly(const Options& options) {
     return FailCommand(&emitter, "--identify-only requires --wav-input (16 kHz mono WAV)");
   }
   if (options.segments_input.empty()) {
-    return FailCommand(&emitter, "--identify-only requires --segments-input (TSV start\\tend\\tlabel)");
+    return FailCommand(&emitter,
+                       "--identify-only requires --segments-input (TSV start\\tend\\tlabel)");
   }
   std::vector<float> samples;
   std::string error;
@@ -352,7 +310,8 @@ int RunIdentifyOnly(const Options& options) {
   }
   std::ifstream list(options.segments_input, std::ios::binary);
   if (!list.is_open()) {
-    return FailCommand(&emitter, "identify: cannot open --segments-input: " + options.segments_input);
+    return FailCommand(&emitter,
+                       "identify: cannot open --segments-input: " + options.segments_input);
   }
   std::vector<DiarizationSegment> segments = ParseSegmentList(list);
   ClipSegmentsToRecording(
@@ -367,25 +326,22 @@ int RunIdentifyOnly(const Options& options) {
       BuildClusterIdentityMap(&identifier, samples, options.sample_rate,
                               options.speaker_id_max_seconds, segments, &emitter, &scores);
 
-  JsonObject speakers;
-  for (const auto& [label, name] : names) speakers.String(label, name);
-  std::vector<std::string> rows;
+  JsonWriter json;
+  json.BeginObject().String("type", "identify-result").Key("speakers").BeginObject();
+  for (const auto& [label, name] : names) json.String(label, name);
+  json.EndObject().Key("segments").BeginArray();
   for (const DiarizationSegment& segment : segments) {
     const auto name = names.find(segment.speaker);
     const auto score = scores.find(segment.speaker);
-    rows.push_back(JsonObject()
-                       .Raw("start_time", Fixed3(segment.start))
-                       .Raw("end_time", Fixed3(segment.end))
-                       .String("label", segment.speaker)
-                       .String("speaker", name == names.end() ? segment.speaker : name->second)
-                       .Raw("score", Fixed3(score == scores.end() ? 0.0 : score->second))
-                       .Build());
+    json.BeginObject()
+        .Fixed("start_time", segment.start, 3)
+        .Fixed("end_time", segment.end, 3)
+        .String("label", segment.speaker)
+        .String("speaker", name == names.end() ? segment.speaker : name->second)
+        .Fixed("score", score == scores.end() ? 0.0 : score->second, 3)
+        .EndObject();
   }
-  emitter.EmitRawJson(JsonObject()
-                          .String("type", "identify-result")
-                          .Raw("speakers", speakers.Build())
-                          .Raw("segments", JsonArray(rows))
-                          .Build());
+  emitter.EmitRawJson(json.EndArray().EndObject().text());
   emitter.EmitComplete("Identification complete");
   return 0;
 }

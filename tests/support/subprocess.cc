@@ -8,10 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
+
+extern char** environ;
 
 #include "engine/common/posix_io.h"
 
@@ -57,9 +61,40 @@ PipePair MakePipe() {
   return {fds[0], fds[1]};
 }
 
+std::string VariableName(const std::string& entry) { return entry.substr(0, entry.find('=')); }
+
+// This process's environment with `overrides` in place of the variables of
+// the same names. Made before fork: the child of a threaded process should
+// only exec.
+std::vector<std::string> ChildEnvironment(const std::vector<std::string>& overrides) {
+  std::vector<std::string> names;
+  for (const std::string& entry : overrides) names.push_back(VariableName(entry));
+  std::vector<std::string> env;
+  for (char** entry = environ; *entry != nullptr; ++entry) {
+    const std::string variable = *entry;
+    if (std::find(names.begin(), names.end(), VariableName(variable)) == names.end()) {
+      env.push_back(variable);
+    }
+  }
+  env.insert(env.end(), overrides.begin(), overrides.end());
+  return env;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>* strings) {
+  std::vector<char*> pointers;
+  for (std::string& text : *strings) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+int64_t MsBetween(std::chrono::steady_clock::time_point from,
+                  std::chrono::steady_clock::time_point to) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(to - from).count();
+}
+
 }  // namespace
 
-Subprocess::Subprocess(const Config& config) {
+Subprocess::Subprocess(const Config& config) : started_(std::chrono::steady_clock::now()) {
   // A test that writes to a child that already exited must see EPIPE, not die.
   signal(SIGPIPE, SIG_IGN);
   const PipePair in = MakePipe();
@@ -69,10 +104,10 @@ Subprocess::Subprocess(const Config& config) {
   if (config.audio_pipe) audio = MakePipe();
   const int child_audio = config.audio_pipe ? audio.read_end : config.audio_fd;
 
-  std::vector<char*> argv;
   std::vector<std::string> args = config.argv;
-  for (std::string& arg : args) argv.push_back(arg.data());
-  argv.push_back(nullptr);
+  const std::vector<char*> argv = Pointers(&args);
+  std::vector<std::string> env = ChildEnvironment(config.env);
+  const std::vector<char*> envp = Pointers(&env);
 
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("fork failed");
@@ -88,7 +123,17 @@ Subprocess::Subprocess(const Config& config) {
                          static_cast<rlim_t>(config.file_size_limit)};
       setrlimit(RLIMIT_FSIZE, &limit);
     }
-    execv(argv[0], argv.data());
+    if (config.body) {
+      // No exec closes the pipes' own descriptors here: the child keeps
+      // only its standard streams (and descriptor 3).
+      const int last_kept = child_audio >= 0 ? 3 : 2;
+      for (int fd : {in.read_end, in.write_end, out.read_end, out.write_end, err.read_end,
+                     err.write_end, audio.read_end, audio.write_end}) {
+        if (fd > last_kept) close(fd);
+      }
+      _exit(config.body());
+    }
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(in.read_end);
@@ -152,6 +197,7 @@ bool Subprocess::PumpOutput(int timeout_ms) {
       continue;
     }
     if (is_out) {
+      if (out_all_.empty()) first_output_ = std::chrono::steady_clock::now();
       out_buffer_.append(buffer, static_cast<size_t>(n));
       out_all_.append(buffer, static_cast<size_t>(n));
     } else {
@@ -185,7 +231,8 @@ ProcessResult Subprocess::Wait(std::chrono::milliseconds timeout) {
   rusage usage{};
   bool exited = false;
   while (!exited) {
-    PumpOutput(20);
+    // With both outputs ended there is nothing to poll: pause instead.
+    if (!PumpOutput(20)) std::this_thread::sleep_for(std::chrono::milliseconds(2));
     const pid_t done = wait4(pid_, &status, WNOHANG, &usage);
     if (done == pid_) {
       exited = true;
@@ -193,8 +240,10 @@ ProcessResult Subprocess::Wait(std::chrono::milliseconds timeout) {
       kill(pid_, SIGKILL);
       wait4(pid_, &status, 0, &usage);
       exited = true;
+      result.timed_out = true;
     }
   }
+  result.elapsed_ms = MsBetween(started_, std::chrono::steady_clock::now());
   result.max_rss_kb = usage.ru_maxrss;
   result.cpu_seconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
                        static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -208,7 +257,13 @@ ProcessResult Subprocess::Wait(std::chrono::milliseconds timeout) {
   }
   result.out = out_all_;
   result.err = err_all_;
+  if (!out_all_.empty()) result.first_output_ms = MsBetween(started_, first_output_);
   return result;
+}
+
+ProcessResult Subprocess::Kill() {
+  if (pid_ > 0) kill(pid_, SIGKILL);
+  return Wait(std::chrono::seconds(10));
 }
 
 ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& input,

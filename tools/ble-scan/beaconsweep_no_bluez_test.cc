@@ -13,15 +13,9 @@
 namespace beaconsweep {
 namespace {
 
-ProcessResult RunWithoutBluez(const std::vector<std::string>& args) {
-  return RunProgram(BEACONSWEEP_PROGRAM, args,
-                    {"DBUS_SYSTEM_BUS_ADDRESS=unix:path=" + ::testing::TempDir() +
-                     "beaconsweep-no-system-bus"});
-}
-
 TEST(ShippedProgramTest, BehavesAsWithBluetoothUnavailable) {
-  const ProcessResult run =
-      RunWithoutBluez({"--service", "180D", "--timeout-ms", "400", "--name-prefix", "Polar"});
+  const ProcessResult run = RunProgram(
+      BEACONSWEEP_PROGRAM, {"--service", "180D", "--timeout-ms", "400", "--name-prefix", "Polar"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out, "");
   EXPECT_EQ(run.err, "");
@@ -31,7 +25,7 @@ TEST(ShippedProgramTest, BehavesAsWithBluetoothUnavailable) {
 
 TEST(ShippedProgramTest, TimeoutThatIsNotAnIntegerKeepsTwoSeconds) {
   const ProcessResult run =
-      RunWithoutBluez({"--timeout-ms", "abc", "--service", "180D", "--timeout-ms"});
+      RunProgram(BEACONSWEEP_PROGRAM, {"--timeout-ms", "abc", "--service", "180D", "--timeout-ms"});
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_EQ(run.out + run.err, "");
   EXPECT_GE(run.elapsed_ms, 2000);

@@ -49,17 +49,19 @@ TEST(ReplayProgramTest, PrintsEachMatchingDeviceOnceAsItIsFound) {
 400 discover AAAAAAAA-0000-4000-8000-000000000003 local=Caf\xC3\xA9\x20\xE2\x98\x95
 1600 discover AAAAAAAA-0000-4000-8000-000000000005 name=Polar\x20Late
 )");
-  const ProcessResult run = RunProgram(
-      BEACONSWEEP_REPLAY, {"--service", "0000180d-0000-1000-8000-00805f9b34fb", "--timeout-ms",
-                           "1200", "--name-prefix", "Polar", "--name-prefix", "Caf"},
-      {"BEACONSWEEP_REPLAY_SCRIPT=" + script});
-  EXPECT_EQ(run.out,
-            "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000001\",\"name\":\"Polar H10\","
-            "\"serviceUuids\":[\"180D\"]}\n"
-            "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000002\",\"name\":\"Polar\\t\\\"Q\\\"\\/"
-            "\\\\\\u0001 \xC3\xA9\",\"serviceUuids\":[\"180D\"]}\n"
-            "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000003\",\"name\":\"Caf\xC3\xA9 \xE2\x98\x95\","
-            "\"serviceUuids\":[\"180D\"]}\n");
+  const ProcessResult run =
+      RunProgram(BEACONSWEEP_REPLAY,
+                 {"--service", "0000180d-0000-1000-8000-00805f9b34fb", "--timeout-ms", "1200",
+                  "--name-prefix", "Polar", "--name-prefix", "Caf"},
+                 script);
+  EXPECT_EQ(
+      run.out,
+      "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000001\",\"name\":\"Polar H10\","
+      "\"serviceUuids\":[\"180D\"]}\n"
+      "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000002\",\"name\":\"Polar\\t\\\"Q\\\"\\/"
+      "\\\\\\u0001 \xC3\xA9\",\"serviceUuids\":[\"180D\"]}\n"
+      "{\"id\":\"AAAAAAAA-0000-4000-8000-000000000003\",\"name\":\"Caf\xC3\xA9 \xE2\x98\x95\","
+      "\"serviceUuids\":[\"180D\"]}\n");
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(run.exit_code, 0);
   EXPECT_GE(run.elapsed_ms, 1200);
@@ -75,8 +77,7 @@ TEST(ReplayProgramTest, DeadlineCountsFromStartUpNotFromScanStart) {
 1700 discover BBBBBBBB-0000-4000-8000-000000000002 name=Late
 )");
   const ProcessResult run =
-      RunProgram(BEACONSWEEP_REPLAY, {"--service", "FEAA", "--timeout-ms", "1200"},
-                 {"BEACONSWEEP_REPLAY_SCRIPT=" + script});
+      RunProgram(BEACONSWEEP_REPLAY, {"--service", "FEAA", "--timeout-ms", "1200"}, script);
   EXPECT_EQ(run.out,
             "{\"id\":\"BBBBBBBB-0000-4000-8000-000000000001\",\"name\":\"Early\","
             "\"serviceUuids\":[\"FEAA\"]}\n");
@@ -88,8 +89,7 @@ TEST(ReplayProgramTest, DeadlineCountsFromStartUpNotFromScanStart) {
 
 TEST(ReplayProgramTest, MissingServiceEndsBeforeAnythingIsReplayed) {
   const std::string script = WriteScript("no_service", "0 state 5\n1 discover X name=Y\n");
-  ExpectOneErrorLine(RunProgram(BEACONSWEEP_REPLAY, {"--timeout-ms", "5000"},
-                                {"BEACONSWEEP_REPLAY_SCRIPT=" + script}));
+  ExpectOneErrorLine(RunProgram(BEACONSWEEP_REPLAY, {"--timeout-ms", "5000"}, script));
 }
 
 }  // namespace

@@ -1,28 +1,22 @@
-// Test support: runs a built program as a real process, standard input on
-// /dev/null, and collects both output streams, its exit status and when it
-// ended, counted from the moment it was started.
+// Test support: runs a built beaconsweep as a real process through the tests'
+// process helper, with a system bus that does not exist (so that the
+// Bluetooth of the machine running the tests never enters the results on
+// Linux) and, for the replay build, the script to replay.
 #ifndef BEACONSWEEP_RUN_PROGRAM_H_
 #define BEACONSWEEP_RUN_PROGRAM_H_
 
-#include <cstdint>
 #include <string>
 #include <vector>
 
+#include "tests/support/subprocess.h"
+
 namespace beaconsweep {
 
-struct ProcessResult {
-  std::string out;
-  std::string err;
-  int exit_code = -1;  // -1 unless the process exited normally
-  int64_t elapsed_ms = 0;
-  int64_t first_output_ms = -1;  // when the first stdout byte arrived
-};
+using ProcessResult = dictacore::testing::ProcessResult;
 
-// Runs `program` with `args` in this process's environment, where each
-// "NAME=value" of `environment` replaces NAME. A program still running after
-// 15 s is killed and the test fails.
+// A program still running after 15 s is killed and the test fails.
 ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                         const std::vector<std::string>& environment = {});
+                         const std::string& script_path = "");
 
 }  // namespace beaconsweep
 
