@@ -54,7 +54,7 @@ install_apt_packages() {
 # Homebrew brings the rest. Only what the macOS build and its tests use: the
 # X11, AT-SPI and BlueZ parts and their desktop tests are Linux's.
 BREW_PACKAGES=(
-  cmake googletest google-benchmark nlohmann-json
+  cmake pkgconf googletest google-benchmark nlohmann-json libmd
   espeak-ng sox
   python@3.12
 )
