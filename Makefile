@@ -7,7 +7,7 @@
 #   make bench       build and run the engine benchmarks (not part of any test)
 #   make fuzz-short  the libFuzzer targets (clang, build-fuzz/): seeds, then a short pass each
 BUILD_DIR ?= build
-JOBS ?= $(shell nproc 2>/dev/null || echo 2)
+JOBS ?= $(shell nproc 2>/dev/null || sysctl -n hw.ncpu 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 CTEST_FLAGS ?=
 BUILD_TARGETS ?=

@@ -1,6 +1,7 @@
 #include "addons/focus/mac_accessibility.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -21,6 +22,19 @@ static_assert(kErrorNoValue == kAXErrorNoValue, "error codes are passed through 
 static_assert(sizeof(UniChar) == sizeof(char16_t), "UniChar is one UTF-16 code unit");
 
 namespace {
+
+// How long one accessibility call waits for the application. The system's
+// default is several seconds, and the probes run on the script thread.
+constexpr std::chrono::milliseconds kMessagingTimeout(500);
+
+// What the elements of one probe share. Every element of a probe but the
+// system-wide one belongs to the focused application: once a call to it has
+// timed out, the rest of the probe asks it nothing more and fails at once,
+// with the error of a timeout.
+struct ProbeCalls {
+  bool application_silent = false;
+};
+using ProbeCallsRef = std::shared_ptr<ProbeCalls>;
 
 // Owns one reference obtained from a Create or Copy call and releases it.
 class ScopedCFRef {
@@ -61,25 +75,32 @@ Utf16Text ReadUtf16Text(CFStringRef string) {
 class MacElement : public Element {
  public:
   // Takes over a reference the caller owns.
-  explicit MacElement(AXUIElementRef element) : element_(element) {}
+  MacElement(AXUIElementRef element, ProbeCallsRef calls)
+      : element_(element), calls_(std::move(calls)) {}
   ~MacElement() override { CFRelease(element_); }
   MacElement(const MacElement&) = delete;
   MacElement& operator=(const MacElement&) = delete;
 
-  static ElementRef Retain(AXUIElementRef element) {
+  // An application's element, with the probe's time limit. (The limit is
+  // never set on the system-wide element: there it would change every
+  // accessibility call of the host process.)
+  static ElementRef Retain(AXUIElementRef element, ProbeCallsRef calls) {
     CFRetain(element);
-    return std::make_shared<MacElement>(element);
+    AXUIElementSetMessagingTimeout(element,
+                                   std::chrono::duration<float>(kMessagingTimeout).count());
+    return std::make_shared<MacElement>(element, std::move(calls));
   }
 
   AttributeResult CopyAttribute(const std::string& attribute) const override;
 
  private:
   AXUIElementRef element_;
+  ProbeCallsRef calls_;
 };
 
 // Converts a value the caller still owns; elements inside take their own
-// references.
-AttributeValue ConvertValue(CFTypeRef value) {
+// references and belong to the probe of `calls`.
+AttributeValue ConvertValue(CFTypeRef value, const ProbeCallsRef& calls) {
   if (value == nullptr) return AttributeValue();
   const CFTypeID type = CFGetTypeID(value);
   if (type == CFStringGetTypeID()) {
@@ -96,25 +117,41 @@ AttributeValue ConvertValue(CFTypeRef value) {
     return AttributeValue::PointValue(Point{point.x, point.y});
   }
   if (type == AXUIElementGetTypeID()) {
-    return AttributeValue::ElementValue(MacElement::Retain(static_cast<AXUIElementRef>(value)));
+    return AttributeValue::ElementValue(
+        MacElement::Retain(static_cast<AXUIElementRef>(value), calls));
   }
   if (type == CFArrayGetTypeID()) {
     const auto array = static_cast<CFArrayRef>(value);
     const CFIndex count = CFArrayGetCount(array);
     std::vector<AttributeValue> items;
     items.reserve(static_cast<std::size_t>(std::max<CFIndex>(count, 0)));
-    for (CFIndex i = 0; i < count; ++i) items.push_back(ConvertValue(CFArrayGetValueAtIndex(array, i)));
+    for (CFIndex i = 0; i < count; ++i) {
+      items.push_back(ConvertValue(CFArrayGetValueAtIndex(array, i), calls));
+    }
     return AttributeValue::Array(std::move(items));
   }
   return AttributeValue::Other();
 }
 
-AttributeResult CopyAttributeValue(AXUIElementRef element, CFStringRef attribute) {
+AttributeResult CopyAttributeValue(AXUIElementRef element, CFStringRef attribute,
+                                   const ProbeCallsRef& calls) {
   AttributeResult result;
+  if (calls != nullptr && calls->application_silent) {
+    result.error = kAXErrorCannotComplete;
+    return result;
+  }
   CFTypeRef raw = nullptr;
+  const auto start = std::chrono::steady_clock::now();
   result.error = AXUIElementCopyAttributeValue(element, attribute, &raw);
   const ScopedCFRef value(raw);
-  if (result.error == kAXErrorSuccess) result.value = ConvertValue(value.get());
+  if (result.error == kAXErrorSuccess) result.value = ConvertValue(value.get(), calls);
+  // "Cannot complete" also means other messaging failures; the clock tells a
+  // timeout apart (with a margin, as the system measures it on a clock of its
+  // own).
+  if (result.error == kAXErrorCannotComplete && calls != nullptr &&
+      std::chrono::steady_clock::now() - start >= kMessagingTimeout * 9 / 10) {
+    calls->application_silent = true;
+  }
   return result;
 }
 
@@ -127,7 +164,7 @@ AttributeResult MacElement::CopyAttribute(const std::string& attribute) const {
     failed.error = kAXErrorFailure;
     return failed;
   }
-  return CopyAttributeValue(element_, static_cast<CFStringRef>(name.get()));
+  return CopyAttributeValue(element_, static_cast<CFStringRef>(name.get()), calls_);
 }
 
 std::optional<Utf16Text> DictionaryString(CFDictionaryRef dictionary, CFStringRef key) {
@@ -141,9 +178,10 @@ std::optional<Utf16Text> DictionaryString(CFDictionaryRef dictionary, CFStringRe
 bool MacPlatform::IsProcessTrusted() const { return AXIsProcessTrusted(); }
 
 ElementRef MacPlatform::CreateSystemWide() const {
+  // Each probe starts here, with calls of its own.
   const AXUIElementRef system_wide = AXUIElementCreateSystemWide();
   if (system_wide == nullptr) return nullptr;
-  return std::make_shared<MacElement>(system_wide);
+  return std::make_shared<MacElement>(system_wide, std::make_shared<ProbeCalls>());
 }
 
 std::vector<WindowListEntry> MacPlatform::CopyOnScreenWindows() const {
@@ -179,13 +217,13 @@ std::string CFStringToStdString(CFStringRef string) {
 
 std::string CopyAXStringAttribute(AXUIElementRef element, CFStringRef attribute) {
   if (element == nullptr || attribute == nullptr) return std::string();
-  return StringValue(CopyAttributeValue(element, attribute));
+  return StringValue(CopyAttributeValue(element, attribute, nullptr));
 }
 
 void CollectTextCandidatesMac(AXUIElementRef element, const CGPoint& window_origin, int depth,
                               int* visited, int* child_errors, std::vector<TextCandidate>* out) {
   if (element == nullptr) return;
-  const ElementRef root = MacElement::Retain(element);
+  const ElementRef root = MacElement::Retain(element, std::make_shared<ProbeCalls>());
   CollectTextCandidates(*root, Point{window_origin.x, window_origin.y}, depth, visited,
                         child_errors, out);
 }

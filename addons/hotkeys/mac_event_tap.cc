@@ -1,5 +1,6 @@
 // The macOS event tap: a Quartz event tap at the login-session level on the
 // watcher thread's run loop, and the HID system state for physical keys.
+#include <ApplicationServices/ApplicationServices.h>
 #include <CoreFoundation/CoreFoundation.h>
 #include <CoreGraphics/CoreGraphics.h>
 
@@ -13,7 +14,36 @@
 
 namespace chordwatch {
 
+static_assert(static_cast<CGEventType>(KeyEventType::kKeyDown) == kCGEventKeyDown,
+              "event types are passed through unchanged");
+static_assert(static_cast<CGEventType>(KeyEventType::kKeyUp) == kCGEventKeyUp,
+              "event types are passed through unchanged");
+static_assert(static_cast<CGEventType>(KeyEventType::kFlagsChanged) == kCGEventFlagsChanged,
+              "event types are passed through unchanged");
+
 namespace {
+
+// A tap without the permission its mode needs is not refused: the system
+// clears the key-down and key-up bits from its mask and it hears modifier
+// changes alone. So the permission is asked for first. Swallowing needs
+// Accessibility; listening needs Input Monitoring (macOS 10.15 and later), which
+// Accessibility also grants. Asking shows the system's prompt the first time,
+// as creating the tap would.
+bool MayTapKeys(bool exclusive) {
+  if (!exclusive) {
+    if (AXIsProcessTrusted()) return true;
+    if (__builtin_available(macOS 10.15, *)) return CGRequestListenEventAccess();
+    return false;  // before 10.15 key events reach trusted clients only
+  }
+  const void* keys[] = {kAXTrustedCheckOptionPrompt};
+  const void* values[] = {kCFBooleanTrue};
+  const CFDictionaryRef options =
+      CFDictionaryCreate(kCFAllocatorDefault, keys, values, 1, &kCFTypeDictionaryKeyCallBacks,
+                         &kCFTypeDictionaryValueCallBacks);
+  const bool trusted = AXIsProcessTrustedWithOptions(options);
+  if (options != nullptr) CFRelease(options);
+  return trusted;
+}
 
 class MacKeyState : public KeyStateSource {
  public:
@@ -39,9 +69,7 @@ class MacEventTap : public EventTap {
   std::string StartedMessage() const override {
     return "macOS event tap started";
   }
-  std::string RefusedMessage() const override {
-    return "Failed to create macOS event tap (check Accessibility permission)";
-  }
+  std::string RefusedMessage() const override { return refusal_; }
 
  private:
   static CGEventRef MacEventTapCallback(CGEventTapProxy proxy,
@@ -51,6 +79,7 @@ class MacEventTap : public EventTap {
 
   MacKeyState key_state_;
   KeyEventHandler handler_;
+  std::string refusal_;
 
   // Owned by the watcher thread between Open and Close.
   CFMachPortRef event_tap_ = nullptr;
@@ -69,6 +98,10 @@ class MacEventTap : public EventTap {
 bool MacEventTap::Open(bool exclusive, KeyEventHandler handler) {
   handler_ = std::move(handler);
   stop_performed_ = false;
+  refusal_ = exclusive
+                 ? "Failed to create macOS event tap (check Accessibility permission)"
+                 : "Failed to create macOS event tap (check Input Monitoring permission)";
+  if (!MayTapKeys(exclusive)) return false;
   const CGEventMask mask = CGEventMaskBit(kCGEventKeyDown) |
                            CGEventMaskBit(kCGEventKeyUp) |
                            CGEventMaskBit(kCGEventFlagsChanged);
@@ -166,9 +199,14 @@ CGEventRef MacEventTap::MacEventTapCallback(CGEventTapProxy /*proxy*/,
   if (tap == nullptr) return event;
   if (type == kCGEventTapDisabledByTimeout) {
     // The system switches a tap off when a callback took too long; a hotkey
-    // that silently stops working is worse than switching it back on. A tap
-    // disabled by user input stays off.
+    // that silently stops working is worse than switching it back on.
+    Log("macOS disabled the event tap after a slow callback; enabled it again");
     if (tap->event_tap_ != nullptr) CGEventTapEnable(tap->event_tap_, true);
+    return event;
+  }
+  if (type == kCGEventTapDisabledByUserInput) {
+    // Switched off on the user's behalf: not for the add-on to undo.
+    Log("macOS disabled the event tap (user input); stop and start again to listen");
     return event;
   }
   if (type != kCGEventKeyDown && type != kCGEventKeyUp &&

@@ -1,5 +1,6 @@
 #include "engine/common/posix_io.h"
 
+#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -25,6 +26,18 @@ bool WriteAllToFd(int fd, const std::string& data) {
     done += static_cast<size_t>(n);
   }
   return true;
+}
+
+bool MakeCloseOnExecPipe(int fds[2]) {
+  if (::pipe(fds) != 0) return false;
+  if (::fcntl(fds[0], F_SETFD, FD_CLOEXEC) == 0 && ::fcntl(fds[1], F_SETFD, FD_CLOEXEC) == 0) {
+    return true;
+  }
+  const int saved = errno;
+  ::close(fds[0]);
+  ::close(fds[1]);
+  errno = saved;
+  return false;
 }
 
 }  // namespace dictacore

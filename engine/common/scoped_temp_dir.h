@@ -4,6 +4,7 @@
 #define DICTACORE_ENGINE_COMMON_SCOPED_TEMP_DIR_H_
 
 #include <stdlib.h>
+#include <unistd.h>  // mkdtemp on macOS
 
 #include <filesystem>
 #include <fstream>

@@ -53,7 +53,7 @@ bool RaiseAboveStdio(int* fd) {
 }
 
 bool MakePipe(int fds[2]) {
-  if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+  if (!MakeCloseOnExecPipe(fds)) return false;
   if (RaiseAboveStdio(&fds[0]) && RaiseAboveStdio(&fds[1])) return true;
   const int saved = errno;
   ::close(fds[0]);

@@ -7,7 +7,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
-#include <pty.h>
+#include <stdlib.h>
 #include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/common/posix_io.h"
 #include "tests/support/engine_session.h"
 
 namespace dictacore {
@@ -24,6 +25,12 @@ namespace {
 using testing::AudioPath;
 using testing::EngineSession;
 using testing::LoadWav;
+
+// Marks a new descriptor close-on-exec and returns it (-1 stays -1).
+int CloseOnExec(int fd) {
+  if (fd >= 0) ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+  return fd;
+}
 
 // The descriptor the engine reads its audio from, and the test's end of it.
 class AudioLink {
@@ -63,7 +70,7 @@ class PipeLink : public AudioLink {
  public:
   PipeLink() {
     int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) == 0) {
+    if (MakeCloseOnExecPipe(fds)) {
       engine_end_ = fds[0];
       host_end_ = fds[1];
     }
@@ -76,15 +83,19 @@ class PipeLink : public AudioLink {
 class TerminalLink : public AudioLink {
  public:
   TerminalLink() {
-    int master = -1;
-    int slave = -1;
-    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return;
+    const int master = CloseOnExec(::posix_openpt(O_RDWR | O_NOCTTY));
+    if (master < 0) return;
+    const char* slave_name =
+        ::grantpt(master) == 0 && ::unlockpt(master) == 0 ? ::ptsname(master) : nullptr;
+    const int slave = slave_name != nullptr ? CloseOnExec(::open(slave_name, O_RDWR | O_NOCTTY)) : -1;
+    if (slave < 0) {
+      ::close(master);
+      return;
+    }
     termios mode{};
     ::tcgetattr(slave, &mode);
     ::cfmakeraw(&mode);
     ::tcsetattr(slave, TCSANOW, &mode);
-    ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
     engine_end_ = master;
     host_end_ = slave;
   }
@@ -95,7 +106,7 @@ class TerminalLink : public AudioLink {
 class ResetLink : public AudioLink {
  public:
   ResetLink() {
-    const int listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int listener = CloseOnExec(::socket(AF_INET, SOCK_STREAM, 0));
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -106,10 +117,10 @@ class ResetLink : public AudioLink {
       if (listener >= 0) ::close(listener);
       return;
     }
-    const int client = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int client = CloseOnExec(::socket(AF_INET, SOCK_STREAM, 0));
     if (client >= 0 && ::connect(client, generic, length) == 0) {
       engine_end_ = client;
-      host_end_ = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
+      host_end_ = CloseOnExec(::accept(listener, nullptr, nullptr));
     } else if (client >= 0) {
       ::close(client);
     }

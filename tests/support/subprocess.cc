@@ -17,6 +17,8 @@
 
 extern char** environ;
 
+#include "engine/common/posix_io.h"
+
 namespace dictacore::testing {
 namespace {
 
@@ -55,7 +57,7 @@ void MoveFd(int fd, int target) {
 
 PipePair MakePipe() {
   int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+  if (!MakeCloseOnExecPipe(fds)) throw std::runtime_error("pipe failed");
   return {fds[0], fds[1]};
 }
 

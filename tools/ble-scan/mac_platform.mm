@@ -1,8 +1,10 @@
 // The macOS platform: CoreBluetooth's central manager delivering on the main
-// dispatch queue, timers on that queue, the main run loop, and the
-// standard-output file handle. Built with ARC, on macOS only.
+// dispatch queue, timers on that queue, the main run loop, and standard
+// output. Built with ARC, on macOS only.
 #import <CoreBluetooth/CoreBluetooth.h>
 #import <Foundation/Foundation.h>
+
+#include <signal.h>
 
 #include <cstdint>
 #include <cstdlib>
@@ -15,6 +17,7 @@
 
 #include "tools/ble-scan/platform.h"
 #include "tools/ble-scan/scan_options.h"
+#include "tools/ble-scan/standard_output.h"
 
 namespace {
 
@@ -104,10 +107,28 @@ NSString* ToNSString(const std::string& text) {
 
 namespace beaconsweep {
 
+static_assert(static_cast<NSInteger>(CentralState::kUnknown) == CBManagerStateUnknown,
+              "central states are passed through unchanged");
+static_assert(static_cast<NSInteger>(CentralState::kResetting) == CBManagerStateResetting,
+              "central states are passed through unchanged");
+static_assert(static_cast<NSInteger>(CentralState::kUnsupported) == CBManagerStateUnsupported,
+              "central states are passed through unchanged");
+static_assert(static_cast<NSInteger>(CentralState::kUnauthorized) == CBManagerStateUnauthorized,
+              "central states are passed through unchanged");
+static_assert(static_cast<NSInteger>(CentralState::kPoweredOff) == CBManagerStatePoweredOff,
+              "central states are passed through unchanged");
+static_assert(static_cast<NSInteger>(CentralState::kPoweredOn) == CBManagerStatePoweredOn,
+              "central states are passed through unchanged");
+
 namespace {
 
 class MacPlatform : public Platform {
  public:
+  // A reader of standard output that goes away must not end the scan with
+  // SIGPIPE: the lines are dropped and the program still stops scanning at
+  // its deadline.
+  MacPlatform() { signal(SIGPIPE, SIG_IGN); }
+
   bool MakeServiceUuid(const std::string& text, std::string* uuid_string) override {
     // CBUUID raises an exception on text it cannot read, so only text of a
     // form it accepts reaches it; its own text form is what gets printed.
@@ -163,17 +184,9 @@ class MacPlatform : public Platform {
     }
   }
 
-  void WriteStandardOutput(const std::string& bytes) override {
-    @autoreleasepool {
-      NSFileHandle* out = [NSFileHandle fileHandleWithStandardOutput];
-      NSData* data = [NSData dataWithBytes:bytes.data() length:bytes.size()];
-      if (@available(macOS 10.15, *)) {
-        [out writeData:data error:nil];  // a closed reader is no one to tell
-      } else {
-        [out writeData:data];
-      }
-    }
-  }
+  // NSFileHandle's writeData: raises an exception on a closed pipe before
+  // macOS 10.15; the plain descriptor just fails.
+  void WriteStandardOutput(const std::string& bytes) override { WriteAllToStandardOutput(bytes); }
 
   void Terminate(int status) override { std::exit(status); }
 

@@ -1,4 +1,4 @@
-// Standard output for platforms that have no output object of their own.
+// Standard output as every platform writes it: file descriptor 1, unbuffered.
 #ifndef BEACONSWEEP_STANDARD_OUTPUT_H_
 #define BEACONSWEEP_STANDARD_OUTPUT_H_
 
