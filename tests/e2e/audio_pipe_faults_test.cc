@@ -87,7 +87,8 @@ class TerminalLink : public AudioLink {
     if (master < 0) return;
     const char* slave_name =
         ::grantpt(master) == 0 && ::unlockpt(master) == 0 ? ::ptsname(master) : nullptr;
-    const int slave = slave_name != nullptr ? CloseOnExec(::open(slave_name, O_RDWR | O_NOCTTY)) : -1;
+    const int slave =
+        slave_name != nullptr ? CloseOnExec(::open(slave_name, O_RDWR | O_NOCTTY)) : -1;
     if (slave < 0) {
       ::close(master);
       return;
@@ -139,15 +140,18 @@ struct Case {
   const char* name;
   Link link;
   bool f32;
-  size_t tail_bytes;             // sent after the whole chunks, then the end
-  uint64_t expected_captured;    // samples the session holds at "stop"
+  size_t tail_bytes;           // sent after the whole chunks, then the end
+  uint64_t expected_captured;  // samples the session holds at "stop"
 };
 
 std::unique_ptr<AudioLink> MakeLink(Link link) {
   switch (link) {
-    case Link::kPipeClosed: return std::make_unique<PipeLink>();
-    case Link::kTerminalHangUp: return std::make_unique<TerminalLink>();
-    case Link::kConnectionReset: return std::make_unique<ResetLink>();
+    case Link::kPipeClosed:
+      return std::make_unique<PipeLink>();
+    case Link::kTerminalHangUp:
+      return std::make_unique<TerminalLink>();
+    case Link::kConnectionReset:
+      return std::make_unique<ResetLink>();
   }
   return nullptr;
 }
@@ -160,8 +164,7 @@ TEST_P(AudioInputEnds, WholeChunksAreKeptAndTheDictationStillDecodes) {
   ASSERT_GE(link->engine_end(), 0);
 
   // Push-to-talk with capture on from the start: every chunk is kept.
-  std::vector<std::string> args = testing::SenseVoiceArgs();
-  args.push_back("--manual-mode");
+  std::vector<std::string> args = testing::ManualSenseVoiceArgs();
   if (c.f32) {
     args.push_back("--audio-format");
     args.push_back("f32le");
@@ -218,19 +221,20 @@ TEST_P(AudioInputEnds, WholeChunksAreKeptAndTheDictationStillDecodes) {
   EXPECT_TRUE(engine.bad_lines().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    MidChunk, AudioInputEnds,
-    ::testing::Values(
-        // 1001 bytes: 500 samples and half of one, which is dropped.
-        Case{"PipeClosedS16", Link::kPipeClosed, false, 1001, 80500},
-        // 1003 bytes: 250 samples and three bytes of the next.
-        Case{"PipeClosedF32", Link::kPipeClosed, true, 1003, 80250},
-        // Only part of one sample after the last chunk.
-        Case{"PipeClosedInsideASample", Link::kPipeClosed, true, 3, 80000},
-        // A read error loses the partial chunk read before it.
-        Case{"TerminalHangUpS16", Link::kTerminalHangUp, false, 1001, 80000},
-        Case{"ConnectionResetF32", Link::kConnectionReset, true, 1003, 80000}),
-    [](const ::testing::TestParamInfo<Case>& param) { return std::string(param.param.name); });
+INSTANTIATE_TEST_SUITE_P(MidChunk, AudioInputEnds,
+                         ::testing::Values(
+                             // 1001 bytes: 500 samples and half of one, which is dropped.
+                             Case{"PipeClosedS16", Link::kPipeClosed, false, 1001, 80500},
+                             // 1003 bytes: 250 samples and three bytes of the next.
+                             Case{"PipeClosedF32", Link::kPipeClosed, true, 1003, 80250},
+                             // Only part of one sample after the last chunk.
+                             Case{"PipeClosedInsideASample", Link::kPipeClosed, true, 3, 80000},
+                             // A read error loses the partial chunk read before it.
+                             Case{"TerminalHangUpS16", Link::kTerminalHangUp, false, 1001, 80000},
+                             Case{"ConnectionResetF32", Link::kConnectionReset, true, 1003, 80000}),
+                         [](const ::testing::TestParamInfo<Case>& param) {
+                           return std::string(param.param.name);
+                         });
 
 }  // namespace
 }  // namespace dictacore

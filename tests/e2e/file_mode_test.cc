@@ -23,21 +23,18 @@ using testing::KitFile;
 using testing::ModelPath;
 using testing::RunEngine;
 
-std::vector<std::string> Args(std::vector<std::string> extra) {
-  std::vector<std::string> args = testing::SenseVoiceArgs();
-  args.push_back("--manual-mode");
-  args.insert(args.end(), extra.begin(), extra.end());
-  return args;
-}
-
 const std::string kVad = ModelPath("silero/silero_vad_v5.onnx");
 const std::string kPunct = ModelPath("punct/model.onnx");
 
 std::vector<std::string> WhisperArgs(std::vector<std::string> extra) {
-  std::vector<std::string> args = {"--manual-mode",    "--second-type",
-                                   "whisper",          "--second-encoder",
-                                   ModelPath("whisper/encoder.onnx"), "--second-decoder",
-                                   ModelPath("whisper/decoder.onnx"), "--second-tokens",
+  std::vector<std::string> args = {"--manual-mode",
+                                   "--second-type",
+                                   "whisper",
+                                   "--second-encoder",
+                                   ModelPath("whisper/encoder.onnx"),
+                                   "--second-decoder",
+                                   ModelPath("whisper/decoder.onnx"),
+                                   "--second-tokens",
                                    ModelPath("whisper/tokens.txt")};
   args.insert(args.end(), extra.begin(), extra.end());
   return args;
@@ -65,8 +62,9 @@ Event OnlyResult(const EngineRun& run) {
 }
 
 TEST(FileMode, SpeechWithAPauseBecomesTwoPunctuatedSegments) {
-  const EngineRun run = RunEngine(Args({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
-                                        "--wav-input", AudioPath("speech_pause_speech.wav")}));
+  const EngineRun run = RunEngine(
+      testing::ManualSenseVoiceArgs({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
+                                     "--wav-input", AudioPath("speech_pause_speech.wav")}));
   EXPECT_EQ(run.result.exit_code, 0) << run.result.out;
   EXPECT_TRUE(run.bad_lines.empty());
   EXPECT_TRUE(run.result.err.empty()) << run.result.err;
@@ -109,8 +107,8 @@ TEST(FileMode, SpeechWithAPauseBecomesTwoPunctuatedSegments) {
   const auto& utterances = KitFile("speech_pause_speech")["utterances"];
   for (size_t i = 0; i < 2; ++i) {
     // Segments are the VAD's speech, padded 0.2 s before and 0.1 s after.
-    EXPECT_NEAR(segments[i]["start_time"].get<double>(),
-                utterances[i]["start"].get<double>() - 0.2, 0.35);
+    EXPECT_NEAR(segments[i]["start_time"].get<double>(), utterances[i]["start"].get<double>() - 0.2,
+                0.35);
     EXPECT_LE(segments[i]["start_time"].get<double>(), utterances[i]["start"].get<double>());
     EXPECT_GE(segments[i]["end_time"].get<double>(), utterances[i]["end"].get<double>());
   }
@@ -119,13 +117,15 @@ TEST(FileMode, SpeechWithAPauseBecomesTwoPunctuatedSegments) {
 }
 
 TEST(FileMode, RawPcmInBothFormatsGivesTheSameResult) {
-  const EngineRun wav = RunEngine(Args({"--silero-vad-model", kVad, "--session-id", "4",
-                                        "--wav-input", AudioPath("speech_pause_speech.wav")}));
-  const EngineRun s16 = RunEngine(Args({"--silero-vad-model", kVad, "--session-id", "4",
-                                        "--pcm-input", AudioPath("speech_pause_speech.s16")}));
-  const EngineRun f32 = RunEngine(Args({"--silero-vad-model", kVad, "--session-id", "4",
-                                        "--audio-format", "f32le", "--pcm-input",
-                                        AudioPath("speech_pause_speech.f32")}));
+  const EngineRun wav = RunEngine(
+      testing::ManualSenseVoiceArgs({"--silero-vad-model", kVad, "--session-id", "4", "--wav-input",
+                                     AudioPath("speech_pause_speech.wav")}));
+  const EngineRun s16 = RunEngine(
+      testing::ManualSenseVoiceArgs({"--silero-vad-model", kVad, "--session-id", "4", "--pcm-input",
+                                     AudioPath("speech_pause_speech.s16")}));
+  const EngineRun f32 = RunEngine(testing::ManualSenseVoiceArgs(
+      {"--silero-vad-model", kVad, "--session-id", "4", "--audio-format", "f32le", "--pcm-input",
+       AudioPath("speech_pause_speech.f32")}));
   for (const EngineRun* run : {&s16, &f32}) {
     EXPECT_EQ(run->result.exit_code, 0);
     EXPECT_TRUE(run->HasLog("PCM input: using unified offline_2pass decode path"));
@@ -136,7 +136,8 @@ TEST(FileMode, RawPcmInBothFormatsGivesTheSameResult) {
 }
 
 TEST(FileMode, WithoutVadTheAudioIsDecodedInChunks) {
-  const EngineRun run = RunEngine(Args({"--wav-input", AudioPath("speech_pause_speech.wav")}));
+  const EngineRun run = RunEngine(
+      testing::ManualSenseVoiceArgs({"--wav-input", AudioPath("speech_pause_speech.wav")}));
   EXPECT_EQ(run.result.exit_code, 0);
   EXPECT_FALSE(run.HasLog("[OFFLINE2PASS]"));
   EXPECT_FALSE(run.HasLog("[TIMING][ASR_DECODE]"));
@@ -158,8 +159,8 @@ TEST(FileMode, WithoutVadTheAudioIsDecodedInChunks) {
 
 TEST(FileMode, ChunksFollowTheGroupLimit) {
   // 12 s of audio, 5 s groups: three chunks, texts split where the chunks are.
-  const EngineRun run = RunEngine(
-      Args({"--vad-max-speech", "5", "--wav-input", AudioPath("long_utterance.wav")}));
+  const EngineRun run = RunEngine(testing::ManualSenseVoiceArgs(
+      {"--vad-max-speech", "5", "--wav-input", AudioPath("long_utterance.wav")}));
   const Event segments = OnlyResult(run)["segments"];
   ASSERT_EQ(segments.size(), 3u);
   EXPECT_EQ(segments[0]["end_ms"], 5000);
@@ -169,19 +170,21 @@ TEST(FileMode, ChunksFollowTheGroupLimit) {
 }
 
 TEST(FileMode, UnloadableVadFallsBackToChunks) {
-  const EngineRun run = RunEngine(Args({"--silero-vad-model", "/nonexistent/vad.onnx",
-                                        "--wav-input", AudioPath("speech_pause_speech.wav")}));
+  const EngineRun run = RunEngine(
+      testing::ManualSenseVoiceArgs({"--silero-vad-model", "/nonexistent/vad.onnx", "--wav-input",
+                                     AudioPath("speech_pause_speech.wav")}));
   EXPECT_EQ(run.result.exit_code, 0);
-  EXPECT_TRUE(run.HasLog(
-      "offline_2pass VAD init failed, fallback to chunk decode: "
-      "SherpaOnnxCreateVoiceActivityDetector() failed"));
+  EXPECT_TRUE(
+      run.HasLog("offline_2pass VAD init failed, fallback to chunk decode: "
+                 "SherpaOnnxCreateVoiceActivityDetector() failed"));
   EXPECT_EQ(OnlyResult(run)["segments"].size(), 1u);
 }
 
 TEST(FileMode, PunctuationOnlyAndWordlessSpeechGiveAnEmptyResult) {
   for (const char* name : {"punct_only", "speech_no_words"}) {
-    const EngineRun run = RunEngine(Args({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
-                                          "--wav-input", AudioPath(std::string(name) + ".wav")}));
+    const EngineRun run = RunEngine(
+        testing::ManualSenseVoiceArgs({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
+                                       "--wav-input", AudioPath(std::string(name) + ".wav")}));
     EXPECT_EQ(run.result.exit_code, 0) << name;
     EXPECT_TRUE(run.HasLog("offline_2pass finished with empty text")) << name;
     const Event result = OnlyResult(run);
@@ -196,8 +199,8 @@ TEST(FileMode, PunctuationOnlyAndWordlessSpeechGiveAnEmptyResult) {
 TEST(FileMode, SpeechEndingEarlyIsCompensatedToTheEnd) {
   // tones.wav has no speech for the VAD at all: the whole file is decoded
   // through tail compensation, in group-limit pieces.
-  const EngineRun run =
-      RunEngine(Args({"--silero-vad-model", kVad, "--wav-input", AudioPath("tones.wav")}));
+  const EngineRun run = RunEngine(testing::ManualSenseVoiceArgs(
+      {"--silero-vad-model", kVad, "--wav-input", AudioPath("tones.wav")}));
   EXPECT_TRUE(run.HasLog("offline_2pass tail compensation enabled"));
   const Event segments = OnlyResult(run)["segments"];
   ASSERT_EQ(segments.size(), 1u);
@@ -206,9 +209,9 @@ TEST(FileMode, SpeechEndingEarlyIsCompensatedToTheEnd) {
 }
 
 TEST(FileMode, WhisperSplitsGroupsLongerThanItsWindow) {
-  const EngineRun run = RunEngine(WhisperArgs(
-      {"--silero-vad-model", kVad, "--vad-max-speech", "60", "--vad-min-silence", "1.5",
-       "--vad-lookback", "1", "--wav-input", AudioPath("long_recording.wav")}));
+  const EngineRun run = RunEngine(
+      WhisperArgs({"--silero-vad-model", kVad, "--vad-max-speech", "60", "--vad-min-silence", "1.5",
+                   "--vad-lookback", "1", "--wav-input", AudioPath("long_recording.wav")}));
   EXPECT_EQ(run.result.exit_code, 0);
   EXPECT_TRUE(run.HasLog("[OFFLINE2PASS][CUT] reason=max_span group_start=0."));
   std::vector<std::string> pieces;
@@ -227,13 +230,14 @@ TEST(FileMode, WhisperSplitsGroupsLongerThanItsWindow) {
     text.erase(std::remove(text.begin(), text.end(), ' '), text.end());
     return text;
   };
-  EXPECT_EQ(squeeze(segments[0]["text"].get<std::string>() + segments[1]["text"].get<std::string>()),
-            squeeze(KitFile("long_recording")["text"].get<std::string>()));
+  EXPECT_EQ(
+      squeeze(segments[0]["text"].get<std::string>() + segments[1]["text"].get<std::string>()),
+      squeeze(KitFile("long_recording")["text"].get<std::string>()));
 }
 
 TEST(FileMode, DiarizationWithoutModelsCreatesNothing) {
-  const EngineRun run = RunEngine(Args({"--diarization", "--speaker-id", "--wav-input",
-                                        AudioPath("speech_pause_speech.wav")}));
+  const EngineRun run = RunEngine(testing::ManualSenseVoiceArgs(
+      {"--diarization", "--speaker-id", "--wav-input", AudioPath("speech_pause_speech.wav")}));
   EXPECT_EQ(run.result.exit_code, 0);
   EXPECT_FALSE(run.HasLog("[M2] Speaker diarization"));
   EXPECT_FALSE(run.HasLog("[M2] Speaker identification"));
@@ -248,7 +252,8 @@ TEST(FileMode, DecoderFailureIsAFileError) {
   EXPECT_EQ(run.result.exit_code, 1);
   const auto logs = run.Logs();
   ASSERT_GE(logs.size(), 3u);
-  EXPECT_EQ(logs[1], "[M2] Offline decoder init failed: SherpaOnnxCreateOfflineRecognizer() failed");
+  EXPECT_EQ(logs[1],
+            "[M2] Offline decoder init failed: SherpaOnnxCreateOfflineRecognizer() failed");
   EXPECT_EQ(logs[2], "[M2] Running in skeleton fallback mode");
   const auto errors = run.OfType("error");
   ASSERT_EQ(errors.size(), 1u);
@@ -286,7 +291,7 @@ class FileModeErrors : public ::testing::Test {
   }
 
   void ExpectFileError(const std::vector<std::string>& input, const std::string& message) {
-    const EngineRun run = RunEngine(Args(input));
+    const EngineRun run = RunEngine(testing::ManualSenseVoiceArgs(input));
     EXPECT_EQ(run.result.exit_code, 1) << message;
     const auto errors = run.OfType("error");
     ASSERT_EQ(errors.size(), 1u) << run.result.out;
@@ -299,8 +304,10 @@ class FileModeErrors : public ::testing::Test {
 };
 
 TEST_F(FileModeErrors, ReaderMessagesBecomeErrorEvents) {
-  ExpectFileError({"--wav-input", dir_ + "/missing.wav"}, "WAV file not found: " + dir_ + "/missing.wav");
-  ExpectFileError({"--wav-input", Write("cd.wav", Wav(44100, 100))}, "WAV sample rate must be 16000");
+  ExpectFileError({"--wav-input", dir_ + "/missing.wav"},
+                  "WAV file not found: " + dir_ + "/missing.wav");
+  ExpectFileError({"--wav-input", Write("cd.wav", Wav(44100, 100))},
+                  "WAV sample rate must be 16000");
   ExpectFileError({"--pcm-input", Write("odd.pcm", "abc")},
                   "PCM s16le byte length must be aligned to 2 bytes");
   ExpectFileError({"--pcm-input", Write("odd.f32", "abcdef"), "--audio-format", "f32le"},
@@ -310,7 +317,8 @@ TEST_F(FileModeErrors, ReaderMessagesBecomeErrorEvents) {
 }
 
 TEST_F(FileModeErrors, ShortSilentFileDecodesToNothing) {
-  const EngineRun run = RunEngine(Args({"--wav-input", Write("short.wav", Wav(16000, 400))}));
+  const EngineRun run = RunEngine(
+      testing::ManualSenseVoiceArgs({"--wav-input", Write("short.wav", Wav(16000, 400))}));
   EXPECT_EQ(run.result.exit_code, 0);
   EXPECT_TRUE(run.HasLog("offline_2pass finished with empty text"));
 }

@@ -58,60 +58,59 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-std::vector<std::string> Base(std::vector<std::string> extra) {
-  std::vector<std::string> args = testing::SenseVoiceArgs();
-  args.push_back("--manual-mode");
-  args.insert(args.end(), extra.begin(), extra.end());
-  return args;
-}
-
 const std::string kVad = ModelPath("silero/silero_vad_v5.onnx");
 const std::string kPunct = ModelPath("punct/model.onnx");
 
 std::vector<Shape> Shapes() {
   return {
       {"wav_pause_vad_punct",
-       Base({"--ct-transformer", kPunct, "--silero-vad-model", kVad, "--wav-input",
-             AudioPath("speech_pause_speech.wav")})},
+       testing::ManualSenseVoiceArgs({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
+                                      "--wav-input", AudioPath("speech_pause_speech.wav")})},
       {"wav_f32_pause_vad_punct",
-       Base({"--ct-transformer", kPunct, "--silero-vad-model", kVad, "--wav-input",
-             AudioPath("speech_pause_speech_f32.wav")})},
+       testing::ManualSenseVoiceArgs({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
+                                      "--wav-input", AudioPath("speech_pause_speech_f32.wav")})},
       {"wav_long_vad_punct",
-       Base({"--ct-transformer", kPunct, "--silero-vad-model", kVad, "--wav-input",
-             AudioPath("long_recording.wav")})},
-      {"wav_long_vad", Base({"--silero-vad-model", kVad, "--wav-input",
-                             AudioPath("long_recording.wav")})},
+       testing::ManualSenseVoiceArgs({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
+                                      "--wav-input", AudioPath("long_recording.wav")})},
+      {"wav_long_vad", testing::ManualSenseVoiceArgs({"--silero-vad-model", kVad, "--wav-input",
+                                                      AudioPath("long_recording.wav")})},
       // Short groups with padding longer than the silence that closes a
       // segment: a group's padded end lies beyond what the VAD had read
       // when it closed the group.
       {"wav_long_short_groups",
-       Base({"--ct-transformer", kPunct, "--silero-vad-model", kVad, "--vad-max-speech", "1.5",
-             "--vad-min-silence", "0.25", "--vad-lookahead", "1.5", "--vad-lookback", "1.0",
-             "--wav-input", AudioPath("long_recording.wav")})},
+       testing::ManualSenseVoiceArgs({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
+                                      "--vad-max-speech", "1.5", "--vad-min-silence", "0.25",
+                                      "--vad-lookahead", "1.5", "--vad-lookback", "1.0",
+                                      "--wav-input", AudioPath("long_recording.wav")})},
       {"wav_long_chunks_punct",
-       Base({"--ct-transformer", kPunct, "--wav-input", AudioPath("long_recording.wav")})},
-      {"wav_tones_vad_punct", Base({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
-                                    "--wav-input", AudioPath("tones.wav")})},
+       testing::ManualSenseVoiceArgs(
+           {"--ct-transformer", kPunct, "--wav-input", AudioPath("long_recording.wav")})},
+      {"wav_tones_vad_punct",
+       testing::ManualSenseVoiceArgs({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
+                                      "--wav-input", AudioPath("tones.wav")})},
       {"pcm_s16_pause_vad_punct",
-       Base({"--ct-transformer", kPunct, "--silero-vad-model", kVad, "--audio-format", "s16le",
-             "--pcm-input", AudioPath("speech_pause_speech.s16")})},
+       testing::ManualSenseVoiceArgs({"--ct-transformer", kPunct, "--silero-vad-model", kVad,
+                                      "--audio-format", "s16le", "--pcm-input",
+                                      AudioPath("speech_pause_speech.s16")})},
       {"pcm_f32_pause_vad",
-       Base({"--silero-vad-model", kVad, "--audio-format", "f32le", "--pcm-input",
-             AudioPath("speech_pause_speech.f32")})},
+       testing::ManualSenseVoiceArgs({"--silero-vad-model", kVad, "--audio-format", "f32le",
+                                      "--pcm-input", AudioPath("speech_pause_speech.f32")})},
       {"wav_whisper_long_utterance_vad",
        {"--manual-mode", "--second-type", "whisper", "--second-encoder",
         ModelPath("whisper/encoder.onnx"), "--second-decoder", ModelPath("whisper/decoder.onnx"),
         "--second-tokens", ModelPath("whisper/tokens.txt"), "--silero-vad-model", kVad,
         "--vad-max-speech", "40", "--wav-input", AudioPath("long_utterance.wav")}},
       {"wav_two_voices_diarization",
-       Base({"--ct-transformer", kPunct, "--silero-vad-model", kVad, "--diarization",
-             "--diarization-segmentation-model", ModelPath("speaker/segmentation.onnx"),
-             "--diarization-embedding-model", ModelPath("speaker/embedding.onnx"), "--wav-input",
-             AudioPath("two_voices.wav")})},
+       testing::ManualSenseVoiceArgs(
+           {"--ct-transformer", kPunct, "--silero-vad-model", kVad, "--diarization",
+            "--diarization-segmentation-model", ModelPath("speaker/segmentation.onnx"),
+            "--diarization-embedding-model", ModelPath("speaker/embedding.onnx"), "--wav-input",
+            AudioPath("two_voices.wav")})},
       {"wav_two_voices_diarization_nopunct",
-       Base({"--silero-vad-model", kVad, "--diarization", "--diarization-segmentation-model",
-             ModelPath("speaker/segmentation.onnx"), "--diarization-embedding-model",
-             ModelPath("speaker/embedding.onnx"), "--wav-input", AudioPath("two_voices.wav")})},
+       testing::ManualSenseVoiceArgs(
+           {"--silero-vad-model", kVad, "--diarization", "--diarization-segmentation-model",
+            ModelPath("speaker/segmentation.onnx"), "--diarization-embedding-model",
+            ModelPath("speaker/embedding.onnx"), "--wav-input", AudioPath("two_voices.wav")})},
   };
 }
 
@@ -150,18 +149,21 @@ TEST(FileStreamingRefusal, DataChunkLongerThanTheFileIsRefusedBeforeDecoding) {
   ScopedTempDir dir;
   const std::string cut = dir.Write("cut.wav", bytes.substr(0, bytes.size() / 2));
   const testing::EngineRun run =
-      RunEngine(Base({"--silero-vad-model", kVad, "--wav-input", cut}));
+      RunEngine(testing::ManualSenseVoiceArgs({"--silero-vad-model", kVad, "--wav-input", cut}));
   EXPECT_EQ(run.result.exit_code, 1);
   const std::vector<std::string> lines = Lines(run.result.out);
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(std::vector<std::string>(lines.end() - 3, lines.end()),
-            (std::vector<std::string>{"{\"type\":\"ready\"}",
-                                      "{\"message\":\"Invalid WAV data chunk\",\"type\":\"error\"}",
-                                      "{\"message\":\"File decode failed\",\"type\":\"complete\"}"}));
+  EXPECT_EQ(
+      std::vector<std::string>(lines.end() - 3, lines.end()),
+      (std::vector<std::string>{"{\"type\":\"ready\"}",
+                                "{\"message\":\"Invalid WAV data chunk\",\"type\":\"error\"}",
+                                "{\"message\":\"File decode failed\",\"type\":\"complete\"}"}));
 }
 
 INSTANTIATE_TEST_SUITE_P(KitAudio, FileStreaming, ::testing::ValuesIn(Shapes()),
-                         [](const ::testing::TestParamInfo<Shape>& shape) { return shape.param.name; });
+                         [](const ::testing::TestParamInfo<Shape>& shape) {
+                           return shape.param.name;
+                         });
 
 }  // namespace
 }  // namespace dictacore

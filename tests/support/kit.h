@@ -5,10 +5,10 @@
 #define DICTACORE_TESTS_SUPPORT_KIT_H_
 
 #include <fstream>
-#include <vector>
 #include <nlohmann/json.hpp>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace dictacore::testing {
 
@@ -41,19 +41,27 @@ inline std::vector<std::string> SenseVoiceArgs() {
           ModelPath("sense-voice/tokens.txt")};
 }
 
+// The SenseVoice second pass in manual mode, followed by `extra`.
+inline std::vector<std::string> ManualSenseVoiceArgs(const std::vector<std::string>& extra = {}) {
+  std::vector<std::string> args = SenseVoiceArgs();
+  args.push_back("--manual-mode");
+  args.insert(args.end(), extra.begin(), extra.end());
+  return args;
+}
+
 // The live VAD path with the kit's models: push-to-talk realtime mode with the
 // streaming first pass, the Silero VAD, the SenseVoice second pass and
 // punctuation.
 inline std::vector<std::string> RealtimeKitArgs() {
   std::vector<std::string> args = SenseVoiceArgs();
   const std::vector<std::string> common = {
-      "--manual-mode",     "--manual-realtime",
+      "--manual-mode",      "--manual-realtime",
       "--silero-vad-model", ModelPath("silero/silero_vad_v5.onnx"),
-      "--ct-transformer",  ModelPath("punct/model.onnx"),
-      "--first-encoder",   ModelPath("streaming/encoder.onnx"),
-      "--first-decoder",   ModelPath("streaming/decoder.onnx"),
-      "--first-joiner",    ModelPath("streaming/joiner.onnx"),
-      "--first-tokens",    ModelPath("streaming/tokens.txt")};
+      "--ct-transformer",   ModelPath("punct/model.onnx"),
+      "--first-encoder",    ModelPath("streaming/encoder.onnx"),
+      "--first-decoder",    ModelPath("streaming/decoder.onnx"),
+      "--first-joiner",     ModelPath("streaming/joiner.onnx"),
+      "--first-tokens",     ModelPath("streaming/tokens.txt")};
   args.insert(args.end(), common.begin(), common.end());
   return args;
 }
